@@ -1,0 +1,11 @@
+#pragma once
+// The window of schaltblick, the relay monitor.
+
+#include <QWidget>
+
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Form1(QWidget *parent = nullptr);
+};

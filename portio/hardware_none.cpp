@@ -1,0 +1,13 @@
+// Platforms without a supported way to reach a parallel port.
+
+#include "portbackend.h"
+
+namespace portio {
+
+std::unique_ptr<PortBackend> openHardwarePort(std::string &whyNot)
+{
+    whyNot = "no parallel-port backend for this platform";
+    return nullptr;
+}
+
+} // namespace portio

@@ -1,0 +1,102 @@
+#include "portio.h"
+
+#include "mappedregister.h"
+#include "portbackend.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace portio {
+
+namespace {
+
+// Last resort when even shared memory is refused: a byte of this process.
+class ProcessRegister final : public PortBackend
+{
+public:
+    void out32(std::int16_t port, std::int16_t value) override
+    {
+        if (port == Lpt1DataPort)
+            m_byte = static_cast<std::uint8_t>(value & 0xFF);
+    }
+    std::int16_t inp32(std::int16_t port) override { return port == Lpt1DataPort ? m_byte : 0; }
+
+private:
+    std::uint8_t m_byte = 0;
+};
+
+void explain(const std::string &why, const std::string &choice)
+{
+    std::fprintf(stderr, "LPT1: %s; using %s\n", why.c_str(), choice.c_str());
+    std::fflush(stderr);
+}
+
+std::unique_ptr<PortBackend> bindBackend()
+{
+    std::string why;
+    const char *registerFile = std::getenv("BLINKWERK_LPT_REGISTER");
+    if (registerFile && *registerFile) {
+        std::string error;
+        if (auto file = MappedRegister::openFile(registerFile, error))
+            return file;
+        why = "register file " + error;
+    } else {
+        if (auto hardware = openHardwarePort(why))
+            return hardware;
+    }
+
+    const std::string name = MappedRegister::defaultSharedName();
+    std::string error;
+    if (auto shared = MappedRegister::openShared(name, error)) {
+        explain(why, "the simulated register " + name);
+        return shared;
+    }
+    explain(why + "; " + error, "a register private to this program");
+    return std::make_unique<ProcessRegister>();
+}
+
+PortBackend *g_override = nullptr;
+
+PortBackend &backend()
+{
+    if (g_override)
+        return *g_override;
+    static const std::unique_ptr<PortBackend> bound = bindBackend();
+    return *bound;
+}
+
+} // namespace
+
+void Out32(std::int16_t port, std::int16_t value)
+{
+    backend().out32(port, value);
+}
+
+std::int16_t Inp32(std::int16_t port)
+{
+    return backend().inp32(port);
+}
+
+void LptOut(std::uint8_t value)
+{
+    Out32(Lpt1DataPort, static_cast<std::int16_t>(value));
+}
+
+std::uint8_t LptIn()
+{
+    return static_cast<std::uint8_t>(Inp32(Lpt1DataPort) & 0xFF);
+}
+
+ScopedPortBackend::ScopedPortBackend(PortBackend &backend)
+    : m_previous(g_override)
+{
+    g_override = &backend;
+}
+
+ScopedPortBackend::~ScopedPortBackend()
+{
+    g_override = m_previous;
+}
+
+} // namespace portio

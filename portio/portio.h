@@ -1,0 +1,51 @@
+#pragma once
+// The port layer: the only way either program reaches the LPT1 data register.
+//
+// Out32/Inp32 mirror the inpout32 interface (16-bit port address, 16-bit
+// value). LptOut/LptIn are the two routines the programs call; they address
+// the data register of LPT1 and nothing else.
+//
+// The backend is bound lazily, on the first call of any of these functions,
+// and then serves the rest of the process:
+//   1. BLINKWERK_LPT_REGISTER names a file: that file is the register.
+//   2. Otherwise the platform's hardware backend (ppdev on Linux,
+//      inpout32.dll on Windows), when it can be opened.
+//   3. Otherwise the simulated register, one byte of memory shared by every
+//      program of the same user on this machine.
+// When a choice falls through, one line on standard error says why.
+// No function here reports failure to its caller; a port call never throws.
+
+#include <cstdint>
+
+namespace portio {
+
+inline constexpr std::int16_t Lpt1DataPort = 888; // 0x378
+
+class PortBackend;
+
+void Out32(std::int16_t port, std::int16_t value);
+std::int16_t Inp32(std::int16_t port);
+
+// Writes one byte to the LPT1 data register. The byte reaches Out32 widened
+// with its high bits zero: 255 is passed as 255, never as -1.
+void LptOut(std::uint8_t value);
+
+// Reads the LPT1 data register: the low byte of what Inp32 returns, 0 to 255.
+std::uint8_t LptIn();
+
+// Test and benchmark seam: while an instance lives, every port call of this
+// process goes to the given backend instead of the bound one. Instances nest;
+// the newest wins. The backend must outlive the instance.
+class ScopedPortBackend
+{
+public:
+    explicit ScopedPortBackend(PortBackend &backend);
+    ~ScopedPortBackend();
+    ScopedPortBackend(const ScopedPortBackend &) = delete;
+    ScopedPortBackend &operator=(const ScopedPortBackend &) = delete;
+
+private:
+    PortBackend *m_previous;
+};
+
+} // namespace portio

@@ -1,0 +1,47 @@
+#pragma once
+// An in-process backend for tests and benchmarks: keeps every Out32 and
+// Inp32 call in order. Reads return the next scripted value when one is
+// queued, otherwise the byte last written (as a real data register in
+// compatibility mode does).
+
+#include "portbackend.h"
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+namespace portio {
+
+class RecordingPort final : public PortBackend
+{
+public:
+    struct Call
+    {
+        enum Kind { Out, In } kind;
+        std::int16_t port;
+        std::int16_t value; // written, or returned
+        bool operator==(const Call &) const = default;
+    };
+
+    void out32(std::int16_t port, std::int16_t value) override;
+    std::int16_t inp32(std::int16_t port) override;
+
+    void queueReads(std::initializer_list<std::int16_t> values);
+    void setRegister(std::int16_t value) { m_register = value; }
+    // Called after each write, with the value; benchmarks timestamp here.
+    void setWriteHook(std::function<void(std::int16_t)> hook) { m_writeHook = std::move(hook); }
+
+    const std::vector<Call> &calls() const { return m_calls; }
+    // The values of all writes to the LPT1 data register, in order.
+    std::vector<int> writtenBytes() const;
+    std::size_t readCount() const;
+    void clear() { m_calls.clear(); }
+
+private:
+    std::vector<Call> m_calls;
+    std::deque<std::int16_t> m_script;
+    std::int16_t m_register = 0;
+    std::function<void(std::int16_t)> m_writeHook;
+};
+
+} // namespace portio
