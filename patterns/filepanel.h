@@ -1,0 +1,77 @@
+#pragma once
+// The logic of the file panel: the name field, "Speichern", the file list
+// and "Laden", without widgets. The window shows this state and forwards
+// the user's events; the panel runs the pattern file's save and load.
+//
+//   - "Speichern" is enabled exactly while the name field holds text.
+//   - A complete save then disables "Speichern", clears the name field and
+//     re-reads the list, in that order. A refused or failed save changes
+//     none of them.
+//   - "Laden" is enabled for good by the first pick in the list.
+//   - The list holds the regular, not hidden files of the folder whose
+//     names end in ".bw2" (in any case), sorted by name. It is read when the
+//     panel is pointed at its folder and after each complete save only.
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sequencer {
+class Sequencer;
+}
+
+namespace patterns {
+
+// A message for a modal box with the error icon and a single OK button.
+struct ErrorMessage
+{
+    std::string title;
+    std::string text;
+};
+
+class FilePanel
+{
+public:
+    explicit FilePanel(sequencer::Sequencer &seq);
+
+    // Start-up: the list shows folder from now on, and reads it.
+    void pointAt(const std::filesystem::path &folder);
+    const std::filesystem::path &folder() const { return m_folder; }
+
+    void setNameText(const std::string &text); // every change of the name field
+    void pick(int index);                      // a pick in the list; -1 is none
+
+    // The buttons. Each returns the message to show, if any.
+    std::optional<ErrorMessage> save();
+    std::optional<ErrorMessage> load();
+
+    const std::string &nameText() const { return m_nameText; }
+    bool saveEnabled() const { return m_saveEnabled; }
+    bool loadEnabled() const { return m_loadEnabled; }
+    const std::vector<std::string> &entries() const { return m_entries; }
+    int pickedIndex() const { return m_picked; }
+    std::string pickedName() const;
+
+    // Called after every change of the panel's state.
+    void setChangedCallback(std::function<void()> callback) { m_changed = std::move(callback); }
+
+    // The names the list shows for folder.
+    static std::vector<std::string> listPatternFiles(const std::filesystem::path &folder);
+
+private:
+    void reread();
+    void changed();
+
+    sequencer::Sequencer &m_seq;
+    std::filesystem::path m_folder;
+    std::string m_nameText;
+    bool m_saveEnabled = false;
+    bool m_loadEnabled = false;
+    std::vector<std::string> m_entries;
+    int m_picked = -1;
+    std::function<void()> m_changed;
+};
+
+} // namespace patterns
