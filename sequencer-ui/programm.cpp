@@ -1,14 +1,292 @@
 #include "programm.h"
 
-#include <QCloseEvent>
-#include <QShowEvent>
+#include "buttoncheckbox.h"
+#include "clicklabel.h"
+#include "dialogfont.h"
+#include "info.h"
+#include "patternfile.h"
+#include "steptime.h"
 
-Programm::Programm(QWidget *parent)
-    : QWidget(parent)
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <limits>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
+using sequencer::ChannelCount;
+using sequencer::CpuTimeTable;
+using sequencer::LiveColumn;
+using sequencer::StepCount;
+using sequencer::StepTimeTable;
+
+namespace {
+
+template<typename Widget>
+Widget *place(Widget *widget, const char *name, int x, int y, int width, int height)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(x, y, width, height);
+    return widget;
+}
+
+QLabel *captionLabel(QWidget *parent, const char *name, const char *text, int x, int y, int width, int height)
+{
+    auto *label = place(new QLabel(QString::fromUtf8(text), parent), name, x, y, width, height);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+QLabel *valueLabel(QWidget *parent, const char *name, const char *text, int x, int y, int width, int height)
+{
+    QLabel *label = captionLabel(parent, name, text, x, y, width, height);
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->setLineWidth(1);
+    label->setIndent(2);
+    return label;
+}
+
+QFrame *captionlessFrame(QWidget *parent, const char *name, int x, int y, int width, int height)
+{
+    auto *frame = place(new QFrame(parent), name, x, y, width, height);
+    frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    return frame;
+}
+
+QScrollBar *rangeBar(QWidget *parent, const char *name, int x, int y, int value)
+{
+    auto *bar = place(new QScrollBar(Qt::Horizontal, parent), name, x, y, 353, 17);
+    bar->setRange(1, 20);
+    bar->setSingleStep(1);
+    bar->setPageStep(1);
+    bar->setValue(value);
+    bar->setFocusPolicy(Qt::StrongFocus);
+    return bar;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const char *text, int x, int y, int width, int height)
+{
+    auto *push = place(new QPushButton(QString::fromUtf8(text), parent), name, x, y, width, height);
+    push->setAutoDefault(false);
+    return push;
+}
+
+template<std::size_t N>
+QComboBox *dropDownList(QWidget *parent, const char *name, int x, int y, const std::array<sequencer::TimeEntry, N> &entries)
+{
+    auto *combo = place(new QComboBox(parent), name, x, y, 73, 21);
+    combo->setEditable(false);
+    for (const auto &entry : entries)
+        combo->addItem(QString::fromLatin1(entry.text.data(), qsizetype(entry.text.size())));
+    combo->setCurrentIndex(-1);
+    return combo;
+}
+
+std::filesystem::path programFolder()
+{
+    return patterns::pathFromUtf8(QCoreApplication::applicationDirPath().toStdString());
+}
+
+} // namespace
+
+Programm::Programm(const std::filesystem::path &patternFolder, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowCloseButtonHint)
+    , m_filePanel(m_engine)
+    , m_patternFolder(patternFolder.empty() ? programFolder() : patternFolder)
 {
     setObjectName("Programm");
     setWindowTitle("BlinkwerkV2.1");
+    setWindowIcon(QIcon(":/blinkwerk/icon.png"));
+    setFont(blinkwerk::dialogFont());
+    QPalette background = palette();
+    background.setColor(QPalette::Window, systemColour11());
+    setPalette(background);
+    setAutoFillBackground(true);
+    // The stored layout's place; the window manager may move it.
+    setGeometry(224, 151, 438, 462);
     setFixedSize(438, 462);
+
+    Frame1 = captionlessFrame(this, "Frame1", 8, 0, 425, 225);
+    Frame2 = captionlessFrame(this, "Frame2", 8, 232, 145, 225);
+    Frame3 = captionlessFrame(this, "Frame3", 160, 232, 209, 225);
+    Picture1 = place(new ClickLabel(this), "Picture1", 370, 232, 65, 238);
+    Picture1->setPixmap(QPixmap(":/blinkwerk/credits.png"));
+    Picture1->setFocusPolicy(Qt::StrongFocus);
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setTimerType(Qt::PreciseTimer);
+
+    createGridPanel();
+    createSettingsPanel();
+    createFilePanel();
+    setTabOrder();
+    connectEvents();
+    m_engine.addObserver(this);
+    m_filePanel.setChangedCallback([this] { syncFilePanel(); });
+}
+
+Programm::~Programm()
+{
+    // A window destroyed without a close still switches the relays off.
+    if (m_loaded && !m_unloaded)
+        m_engine.shutDown();
+    m_filePanel.setChangedCallback({});
+    m_engine.removeObserver(this);
+    if (m_info)
+        delete m_info.data();
+}
+
+std::array<ButtonCheckBox *, 21> &Programm::checkArray(int channel)
+{
+    std::array<ButtonCheckBox *, 21> *arrays[] = {&Check1, &Check2, &Check3, &Check4,
+                                                  &Check5, &Check6, &Check7, &Check8};
+    return *arrays[std::clamp(channel, 1, ChannelCount) - 1];
+}
+
+QColor Programm::systemColour11()
+{
+#ifdef _WIN32
+    const DWORD colour = ::GetSysColor(COLOR_INACTIVEBORDER);
+    return QColor(GetRValue(colour), GetGValue(colour), GetBValue(colour));
+#else
+    return QColor(212, 208, 200);
+#endif
+}
+
+void Programm::showErrorBox(QWidget *parent, const patterns::ErrorMessage &message)
+{
+    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(message.title), QString::fromUtf8(message.text),
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void Programm::createGridPanel()
+{
+    Label17 = captionLabel(Frame1, "Label17", "Akt. ab:", 8, 16, 37, 13);
+    HScroll3 = rangeBar(Frame1, "HScroll3", 48, 16, 1);
+    Label16 = captionLabel(Frame1, "Label16", "Akt. bis:", 8, 40, 38, 13);
+    HScroll2 = rangeBar(Frame1, "HScroll2", 48, 40, 20);
+
+    QLabel **channelLabels[] = {&Label1, &Label2, &Label3, &Label4, &Label5, &Label6, &Label7, &Label8};
+    for (int channel = 1; channel <= ChannelCount; ++channel) {
+        const int y = 64 + 16 * (channel - 1);
+        const QByteArray name = "Label" + QByteArray::number(channel);
+        const QByteArray text = "Kanal" + QByteArray::number(channel) + ":";
+        *channelLabels[channel - 1] = captionLabel(Frame1, name.constData(), text.constData(), 8, y, 36, 13);
+        const QByteArray arrayName = "Check" + QByteArray::number(channel);
+        auto &cells = checkArray(channel);
+        for (int index = 0; index <= LiveColumn; ++index) {
+            const int x = index == LiveColumn ? 400 : 64 + 16 * index;
+            cells[std::size_t(index)] = place(new ButtonCheckBox(Frame1), arrayName.constData(), x, y, 17, 17);
+            cells[std::size_t(index)]->setProperty("index", index);
+        }
+        cells[LiveColumn]->setEnabled(false);
+    }
+
+    Label15 = captionLabel(Frame1, "Label15", "Fortsch.", 8, 200, 38, 13);
+    HScroll1 = rangeBar(Frame1, "HScroll1", 48, 200, 1);
+}
+
+void Programm::createSettingsPanel()
+{
+    Label9 = captionLabel(Frame2, "Label9", "Speed:", 8, 16, 34, 13);
+    Combo1 = dropDownList(Frame2, "Combo1", 64, 16, StepTimeTable);
+    Label10 = captionLabel(Frame2, "Label10", "CPU-Zeit:", 8, 40, 46, 13);
+    Combo2 = dropDownList(Frame2, "Combo2", 64, 40, CpuTimeTable);
+    Label11 = captionLabel(Frame2, "Label11", "IstSpeed:", 8, 64, 45, 13);
+    Label12 = valueLabel(Frame2, "Label12", "", 64, 64, 73, 17);
+    Label13 = captionLabel(Frame2, "Label13", "LPTCode:", 8, 88, 48, 13);
+    Label14 = valueLabel(Frame2, "Label14", "", 64, 88, 73, 17);
+    Label18 = captionLabel(Frame2, "Label18", "Aktiv ab:", 8, 112, 42, 13);
+    Label19 = valueLabel(Frame2, "Label19", "1", 64, 112, 73, 17);
+    Label20 = captionLabel(Frame2, "Label20", "Aktiv bis:", 8, 136, 43, 13);
+    Label21 = valueLabel(Frame2, "Label21", "20", 64, 136, 73, 17);
+    Check9 = place(new ButtonCheckBox(Frame2), "Check9", 8, 160, 129, 17);
+    Check9->setText("Simulation");
+    Check9->setTristate(false);
+    Command1 = button(Frame2, "Command1", "Start", 8, 184, 129, 17);
+    Command2 = button(Frame2, "Command2", "Stop", 8, 200, 129, 17);
+    Command2->setEnabled(false);
+}
+
+void Programm::createFilePanel()
+{
+    Label22 = captionLabel(Frame3, "Label22", "Dateiname:", 8, 16, 54, 13);
+    Text1 = place(new QLineEdit(Frame3), "Text1", 72, 16, 97, 19);
+    Text1->setMaxLength(std::numeric_limits<int>::max()); // no length limit
+    Label23 = valueLabel(Frame3, "Label23", ".bw2", 168, 16, 33, 19);
+    Label23->setAutoFillBackground(true);
+    Command3 = button(Frame3, "Command3", "Speichern", 8, 40, 193, 17);
+    Command3->setEnabled(false);
+    File1 = place(new QListWidget(Frame3), "File1", 8, 64, 193, 123);
+    File1->setSelectionMode(QAbstractItemView::SingleSelection);
+    Command4 = button(Frame3, "Command4", "Laden", 8, 200, 193, 17);
+    Command4->setEnabled(false);
+}
+
+void Programm::setTabOrder()
+{
+    std::vector<QWidget *> chain;
+    for (int channel = 1; channel <= ChannelCount; ++channel)
+        for (int index = 0; index < StepCount; ++index)
+            chain.push_back(checkArray(channel)[std::size_t(index)]);
+    for (QWidget *widget : std::initializer_list<QWidget *>{HScroll1, Combo1, Combo2, Command1, Command2, Check9})
+        chain.push_back(widget);
+    for (int channel = 1; channel <= ChannelCount; ++channel)
+        chain.push_back(checkArray(channel)[LiveColumn]);
+    for (QWidget *widget :
+         std::initializer_list<QWidget *>{HScroll2, HScroll3, Text1, Command3, File1, Command4, Picture1})
+        chain.push_back(widget);
+    for (std::size_t i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+void Programm::connectEvents()
+{
+    connect(Timer1, &QTimer::timeout, this, [this] { m_engine.tick(); });
+    connect(Combo1, &QComboBox::activated, this, [this](int index) { m_engine.selectStepTime(std::int16_t(index)); });
+    connect(Combo2, &QComboBox::activated, this, [this](int index) { m_engine.selectCpuTime(std::int16_t(index)); });
+    connect(Command1, &QPushButton::clicked, this, [this] { m_engine.start(); });
+    connect(Command2, &QPushButton::clicked, this, [this] { m_engine.stop(); });
+    connect(Check9, &QCheckBox::clicked, this, [this] { m_engine.clickSimulation(); });
+    connect(HScroll3, &QScrollBar::valueChanged, this,
+            [this](int value) { m_engine.setFirstActiveStep(std::int16_t(value)); });
+    connect(HScroll2, &QScrollBar::valueChanged, this,
+            [this](int value) { m_engine.setLastActiveStep(std::int16_t(value)); });
+    for (int channel = 1; channel <= ChannelCount; ++channel)
+        for (int index = 0; index < StepCount; ++index)
+            connect(checkArray(channel)[std::size_t(index)], &QCheckBox::clicked, this,
+                    [this, channel, index] { m_engine.clickCell(channel, index); });
+    connect(Text1, &QLineEdit::textChanged, this,
+            [this](const QString &text) { m_filePanel.setNameText(text.toStdString()); });
+    connect(File1, &QListWidget::itemSelectionChanged, this, [this] {
+        const QList<QListWidgetItem *> selected = File1->selectedItems();
+        m_filePanel.pick(selected.isEmpty() ? -1 : File1->row(selected.first()));
+    });
+    connect(Command3, &QPushButton::clicked, this, [this] {
+        if (const auto message = m_filePanel.save())
+            presentError(this, *message);
+    });
+    connect(Command4, &QPushButton::clicked, this, [this] {
+        if (const auto message = m_filePanel.load())
+            presentError(this, *message);
+    });
+    connect(Picture1, &ClickLabel::clicked, this, &Programm::openInfo);
 }
 
 void Programm::showEvent(QShowEvent *event)
@@ -17,16 +295,135 @@ void Programm::showEvent(QShowEvent *event)
     if (m_loaded)
         return;
     m_loaded = true;
-    m_engine.startUp();
+    m_engine.startUp([this] { m_filePanel.pointAt(m_patternFolder); });
+    Check1[0]->setFocus(Qt::OtherFocusReason);
 }
-
-Programm::~Programm() = default;
 
 void Programm::closeEvent(QCloseEvent *event)
 {
-    if (!m_shutDown) {
-        m_shutDown = true;
+    if (m_info)
+        m_info->close();
+    if (!m_unloaded) {
+        m_unloaded = true;
         m_engine.shutDown();
     }
     event->accept();
+}
+
+void Programm::openInfo()
+{
+    if (m_info)
+        return;
+    // Only this window is disabled: the dialog has no parent, so it stays
+    // usable, and other programs are not blocked either.
+    setEnabled(false);
+    m_info = new Info();
+    const auto giveBack = [this] { setEnabled(true); };
+    connect(m_info, &QDialog::finished, this, giveBack);
+    connect(m_info, &QObject::destroyed, this, giveBack);
+    m_info->show();
+}
+
+void Programm::syncFilePanel()
+{
+    {
+        const QSignalBlocker blocker(Text1);
+        const QString text = QString::fromStdString(m_filePanel.nameText());
+        if (Text1->text() != text)
+            Text1->setText(text);
+    }
+    Command3->setEnabled(m_filePanel.saveEnabled());
+    Command4->setEnabled(m_filePanel.loadEnabled());
+
+    const QSignalBlocker blocker(File1);
+    const auto &entries = m_filePanel.entries();
+    bool same = File1->count() == int(entries.size());
+    for (int row = 0; same && row < File1->count(); ++row)
+        same = File1->item(row)->text() == QString::fromStdString(entries[std::size_t(row)]);
+    if (!same) {
+        File1->clear();
+        for (const std::string &name : entries)
+            File1->addItem(QString::fromStdString(name));
+    }
+    const int picked = m_filePanel.pickedIndex();
+    if (picked >= 0)
+        File1->setCurrentRow(picked, QItemSelectionModel::ClearAndSelect);
+    else
+        File1->clearSelection();
+}
+
+void Programm::syncTimer()
+{
+    if (!m_engine.timerActive()) {
+        Timer1->stop();
+        return;
+    }
+    // A running timer keeps its phase unless the interval really changes.
+    if (!Timer1->isActive() || Timer1->interval() != m_engine.tickIntervalMs())
+        Timer1->start(m_engine.tickIntervalMs());
+}
+
+void Programm::cellChanged(int channel, int index)
+{
+    checkArray(channel)[std::size_t(index)]->setValue(m_engine.cell(channel, index));
+}
+
+void Programm::progressSet()
+{
+    HScroll1->setValue(m_engine.progress());
+}
+
+void Programm::codeTextChanged()
+{
+    Label14->setText(QString::fromStdString(m_engine.codeText()));
+}
+
+void Programm::intervalChanged()
+{
+    Label12->setText(QString::fromStdString(m_engine.intervalText()));
+}
+
+void Programm::timerChanged()
+{
+    syncTimer();
+}
+
+void Programm::transportChanged()
+{
+    Command1->setEnabled(m_engine.startEnabled());
+    Command2->setEnabled(m_engine.stopEnabled());
+}
+
+void Programm::simulationChanged()
+{
+    Check9->setValue(m_engine.simulation() ? 1 : 0);
+}
+
+void Programm::firstActiveStepChanged()
+{
+    const QSignalBlocker blocker(HScroll3);
+    HScroll3->setValue(m_engine.firstActiveStep());
+    Label19->setText(QString::fromStdString(m_engine.firstActiveStepText()));
+}
+
+void Programm::lastActiveStepChanged()
+{
+    const QSignalBlocker blocker(HScroll2);
+    HScroll2->setValue(m_engine.lastActiveStep());
+    Label21->setText(QString::fromStdString(m_engine.lastActiveStepText()));
+}
+
+void Programm::stepTimeSelectionChanged()
+{
+    Combo1->setCurrentIndex(m_engine.stepTimePosition());
+}
+
+void Programm::cpuTimeSelectionChanged()
+{
+    Combo2->setCurrentIndex(m_engine.cpuTimePosition());
+}
+
+Info *Programm::info() const
+{
+    return m_info.data();
 }

@@ -1,28 +1,130 @@
 #pragma once
-// The main window of blinkwerk.
+// Programm, the main window of blinkwerk: the step grid with its range and
+// progress bars, the settings and transport panel, the file panel and the
+// credits strip that opens the about dialog.
+//
+// The window holds no rules of its own. It presents the sequencer engine
+// and the file panel, forwards the user's events to them, and owns the
+// step timer whose timeouts it hands to the engine's tick. The controls are
+// public members under their layout names, as a form designer would give
+// them; their objectName is the same (array elements also carry their
+// index in the property "index").
 
+#include "filepanel.h"
 #include "sequencer.h"
 
+#include <QPointer>
 #include <QWidget>
 
-class Programm : public QWidget
+#include <array>
+#include <filesystem>
+#include <functional>
+
+class ButtonCheckBox;
+class ClickLabel;
+class Info;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QScrollBar;
+class QTimer;
+
+class Programm : public QWidget, private sequencer::SequencerObserver
 {
     Q_OBJECT
 public:
-    explicit Programm(QWidget *parent = nullptr);
+    // patternFolder: where the file panel lists, saves and loads patterns;
+    // by default the folder that holds the program file.
+    explicit Programm(const std::filesystem::path &patternFolder = {}, QWidget *parent = nullptr);
     ~Programm() override;
 
     sequencer::Sequencer &engine() { return m_engine; }
+    const patterns::FilePanel &filePanel() const { return m_filePanel; }
+    Info *info() const; // the open about dialog, or null
+
+    // The grid cells of channel 1 to 8: Check1 to Check8, indexes 0 to 20.
+    std::array<ButtonCheckBox *, 21> &checkArray(int channel);
+
+    // How the pattern files' errors reach the user: a modal box with the
+    // error icon by default. Tests may watch it.
+    using ErrorPresenter = std::function<void(QWidget *parent, const patterns::ErrorMessage &)>;
+    static void showErrorBox(QWidget *parent, const patterns::ErrorMessage &message);
+
+    // The background of the window, the frames and Label23: the system
+    // colour of an inactive window border (212, 208, 200 off Windows).
+    static QColor systemColour11();
+
+    // --- the controls -------------------------------------------------------
+    QFrame *Frame1; // grid panel
+    QFrame *Frame2; // settings and transport panel
+    QFrame *Frame3; // file panel
+    ClickLabel *Picture1; // credits strip, opens Info
+
+    QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *Label7, *Label8; // "Kanal1:" ...
+    QLabel *Label9, *Label10, *Label11, *Label13, *Label15, *Label16, *Label17, *Label18, *Label20, *Label22;
+    QLabel *Label12; // "IstSpeed:" value
+    QLabel *Label14; // "LPTCode:" value
+    QLabel *Label19; // FirstActiveStep value
+    QLabel *Label21; // LastActiveStep value
+    QLabel *Label23; // ".bw2"
+
+    std::array<ButtonCheckBox *, 21> Check1, Check2, Check3, Check4, Check5, Check6, Check7, Check8;
+    ButtonCheckBox *Check9; // "Simulation"
+
+    QScrollBar *HScroll1; // progress
+    QScrollBar *HScroll2; // LastActiveStep, "Akt. bis:"
+    QScrollBar *HScroll3; // FirstActiveStep, "Akt. ab:"
+    QComboBox *Combo1;    // step time
+    QComboBox *Combo2;    // correction ("CPU-Zeit:")
+    QPushButton *Command1; // "Start"
+    QPushButton *Command2; // "Stop"
+    QLineEdit *Text1;      // pattern name
+    QPushButton *Command3; // "Speichern"
+    QListWidget *File1;    // pattern files
+    QPushButton *Command4; // "Laden"
+    QTimer *Timer1;        // step timer
+
+    ErrorPresenter presentError = &Programm::showErrorBox;
 
 protected:
-    // The window's load runs once, when it is first shown: it clears the
-    // port, points the file list at its folder and picks the first step time
-    // and correction. Before that the window is in its state at creation.
+    // The load runs once, when the window is first shown: 0 to the port,
+    // File1 to its folder, the first step time and correction picked, and
+    // the focus on the first cell. Before that the window is in its state
+    // at creation.
     void showEvent(QShowEvent *event) override;
+    // The unload: 0 to the port, running or not; an open Info closes too.
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void createGridPanel();
+    void createSettingsPanel();
+    void createFilePanel();
+    void setTabOrder();
+    void connectEvents();
+    void openInfo();
+    void syncFilePanel();
+    void syncTimer();
+
+    // SequencerObserver
+    void cellChanged(int channel, int index) override;
+    void progressSet() override;
+    void codeTextChanged() override;
+    void intervalChanged() override;
+    void timerChanged() override;
+    void transportChanged() override;
+    void simulationChanged() override;
+    void firstActiveStepChanged() override;
+    void lastActiveStepChanged() override;
+    void stepTimeSelectionChanged() override;
+    void cpuTimeSelectionChanged() override;
+
     sequencer::Sequencer m_engine;
+    patterns::FilePanel m_filePanel;
+    std::filesystem::path m_patternFolder;
+    QPointer<Info> m_info;
     bool m_loaded = false;
-    bool m_shutDown = false;
+    bool m_unloaded = false;
 };

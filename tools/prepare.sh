@@ -10,7 +10,7 @@ BLINKWERK_BUILD=${BLINKWERK_BUILD:-$BLINKWERK_ROOT/build}
 # Packages every build needs: toolchain, Qt Widgets, GoogleTest, clang with
 # its libFuzzer and sanitizer runtimes, and the font the windows are laid
 # out with.
-BLINKWERK_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgtest-dev fonts-dejavu-core)
+BLINKWERK_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgtest-dev fonts-liberation)
 
 install_missing() {
     local missing=() pkg
