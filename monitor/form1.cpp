@@ -1,9 +1,74 @@
 #include "form1.h"
 
+#include "portio.h"
+
+#include <QLabel>
+#include <QTimer>
+#include "monitortrace.h"
+
+ImageList::ImageList()
+    : m_images{QPixmap(":/schaltblick/lamp1.png"), QPixmap(":/schaltblick/lamp2.png")}
+{
+}
+
+const QPixmap &ImageList::listImage(int number) const
+{
+    return m_images[number == monitor::ImageOn ? 1 : 0];
+}
+
 Form1::Form1(QWidget *parent)
-    : QWidget(parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowCloseButtonHint)
+    , m_monitor([] { return std::int16_t(portio::LptIn()); }, [this](int k, int image) { setIndicator(k, image); })
 {
     setObjectName("Form1");
     setWindowTitle("Relais Simulation");
+    setWindowIcon(QIcon(":/schaltblick/icon.png"));
     setFixedSize(287, 114);
+
+    Picture1 = new QLabel(this);
+    Picture1->setObjectName("Picture1");
+    Picture1->setPixmap(QPixmap(":/schaltblick/card.png"));
+    Picture1->setGeometry(0, 0, 288, 114); // its last column lies outside the window
+
+    for (int k = 0; k < monitor::LampCount; ++k) {
+        QLabel *lamp = new QLabel(this);
+        lamp->setObjectName("Picture2");
+        lamp->setProperty("index", k);
+        lamp->setGeometry(52 + 25 * k, 61, 8, 8);
+        lamp->setPixmap(ImageList1.listImage(monitor::ImageOff));
+        lamp->raise();
+        Picture2[std::size_t(k)] = lamp;
+        m_shown[std::size_t(k)] = monitor::ImageOff;
+    }
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setTimerType(Qt::PreciseTimer);
+    connect(Timer1, &QTimer::timeout, this, &Form1::onTimer1Tick);
+    Timer1->start(10);
+}
+
+Form1::~Form1() = default;
+
+void Form1::Scan()
+{
+    m_monitor.Scan();
+}
+
+void Form1::onTimer1Tick()
+{
+    m_monitor.tick();
+}
+
+void Form1::setIndicator(int k, int image)
+{
+    m_shown[std::size_t(k)] = image;
+    Picture2[std::size_t(k)]->setPixmap(ImageList1.listImage(image));
+    if (k == monitor::LampCount - 1) { // Scan sets the lamps 0 to 7 in turn: all are set now
+        int shown = 0;
+        for (int lamp = 0; lamp < monitor::LampCount; ++lamp)
+            shown |= (m_shown[std::size_t(lamp)] == monitor::ImageOn) << lamp;
+        BLINKWERK_TRACE_LAMPS(shown);
+    }
 }

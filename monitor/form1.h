@@ -1,11 +1,54 @@
 #pragma once
-// The window of schaltblick, the relay monitor.
+// Form1, the window of schaltblick: the drawing of the relay card with its
+// eight lamps. Timer1 polls the port every 10 ms from the moment the window
+// exists; the window never writes the port.
 
+#include "relaymonitor.h"
+
+#include <QPixmap>
 #include <QWidget>
+
+#include <array>
+
+class QLabel;
+class QTimer;
+
+// The store of the two lamp images, numbered 1 (off, olive) and 2 (on,
+// yellow).
+class ImageList
+{
+public:
+    ImageList();
+    const QPixmap &listImage(int number) const;
+
+private:
+    std::array<QPixmap, 2> m_images;
+};
 
 class Form1 : public QWidget
 {
     Q_OBJECT
 public:
     explicit Form1(QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Reads the port once and sets all eight indicators from it.
+    void Scan();
+    // What a tick of Timer1 runs: the change test. Tests call it directly.
+    void onTimer1Tick();
+
+    std::int16_t lastPortValue() const { return m_monitor.lastPortValue(); }
+    // The image number indicator k shows, 1 or 2.
+    int indicatorImage(int k) const { return m_shown[std::size_t(k)]; }
+
+    QLabel *Picture1;                  // the card drawing
+    std::array<QLabel *, 8> Picture2;  // the lamps, indicator 0 leftmost
+    QTimer *Timer1;
+    ImageList ImageList1;
+
+private:
+    void setIndicator(int k, int image);
+
+    monitor::RelayMonitor m_monitor;
+    std::array<int, 8> m_shown{};
 };
