@@ -2,11 +2,14 @@
 #include "programm.h"
 #include "termination.h"
 
+#include "precisetimers.h"
+
 #include <QApplication>
 #include <QIcon>
 
 int main(int argc, char *argv[])
 {
+    blinkwerk::preferPreciseEventLoop();
     QApplication app(argc, argv);
     QApplication::setApplicationName("blinkwerk");
     QApplication::setApplicationVersion("2.10");

@@ -6,6 +6,7 @@
 #include "info.h"
 #include "patternfile.h"
 #include "steptime.h"
+#include "steptimer.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -19,7 +20,6 @@
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QSignalBlocker>
-#include <QTimer>
 
 #include <limits>
 
@@ -127,9 +127,8 @@ Programm::Programm(const std::filesystem::path &patternFolder, QWidget *parent)
     Picture1 = place(new ClickLabel(this), "Picture1", 370, 232, 65, 238);
     Picture1->setPixmap(QPixmap(":/blinkwerk/credits.png"));
     Picture1->setFocusPolicy(Qt::StrongFocus);
-    Timer1 = new QTimer(this);
+    Timer1 = new StepTimer(this);
     Timer1->setObjectName("Timer1");
-    Timer1->setTimerType(Qt::PreciseTimer);
 
     createGridPanel();
     createSettingsPanel();
@@ -258,7 +257,7 @@ void Programm::setTabOrder()
 
 void Programm::connectEvents()
 {
-    connect(Timer1, &QTimer::timeout, this, [this] { m_engine.tick(); });
+    connect(Timer1, &StepTimer::timeout, this, [this] { m_engine.tick(); });
     connect(Combo1, &QComboBox::activated, this, [this](int index) { m_engine.selectStepTime(std::int16_t(index)); });
     connect(Combo2, &QComboBox::activated, this, [this](int index) { m_engine.selectCpuTime(std::int16_t(index)); });
     connect(Command1, &QPushButton::clicked, this, [this] { m_engine.start(); });

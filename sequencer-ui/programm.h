@@ -30,7 +30,7 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QScrollBar;
-class QTimer;
+class StepTimer;
 
 class Programm : public QWidget, private sequencer::SequencerObserver
 {
@@ -85,7 +85,7 @@ public:
     QPushButton *Command3; // "Speichern"
     QListWidget *File1;    // pattern files
     QPushButton *Command4; // "Laden"
-    QTimer *Timer1;        // step timer
+    StepTimer *Timer1;     // step timer
 
     ErrorPresenter presentError = &Programm::showErrorBox;
 

@@ -3,6 +3,7 @@
 #include "clicklabel.h"
 #include "info.h"
 #include "programm.h"
+#include "steptimer.h"
 
 #include "portio.h"
 #include "recordingport.h"
@@ -159,7 +160,6 @@ TEST(Programm, controlsAtCreation)
     EXPECT_FALSE(w.Combo2->isEditable());
     EXPECT_FALSE(w.Timer1->isActive());
     EXPECT_EQ(w.Timer1->interval(), 0);
-    EXPECT_EQ(w.Timer1->timerType(), Qt::PreciseTimer);
     EXPECT_EQ(w.Check9->value(), 0);
     EXPECT_TRUE(rig.port.writtenBytes().empty()) << "nothing before the load";
 

@@ -1,0 +1,46 @@
+#pragma once
+// Small helpers shared by the benchmark programs.
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+inline long long nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The q-quantile (0 to 1) of values, by the nearest-rank method.
+inline double quantile(std::vector<double> values, double q)
+{
+    if (values.empty())
+        return NAN;
+    std::sort(values.begin(), values.end());
+    const std::size_t rank = std::size_t(std::ceil(q * double(values.size())));
+    return values[std::min(values.size() - 1, rank == 0 ? 0 : rank - 1)];
+}
+
+inline double mean(const std::vector<double> &values)
+{
+    double sum = 0;
+    for (double v : values)
+        sum += v;
+    return values.empty() ? NAN : sum / double(values.size());
+}
+
+// One row of the table bench/run prints: what, figure, goal, verdict.
+inline void row(const std::string &what, double value, const char *unit, const std::string &goal = "",
+                bool met = true)
+{
+    std::printf("| %-44s | %10.3f %-4s | %-10s | %-4s |\n", what.c_str(), value, unit, goal.c_str(),
+                goal.empty() ? "" : met ? "met" : "MISS");
+}
+
+} // namespace bench
