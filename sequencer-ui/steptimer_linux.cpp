@@ -2,7 +2,7 @@
 
 #include <QSocketNotifier>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdint>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -46,13 +46,13 @@ void StepTimer::start(int milliseconds)
     m_active = true;
     if (m_backend->fd < 0)
         return;
-    const long long ns = (milliseconds > 0 ? milliseconds : 0) * 1000000LL;
+    // A timerfd with a zero interval would be disarmed; below 1 ms the
+    // timer ticks every millisecond.
+    const long long ns = std::max(milliseconds, 1) * 1000000LL;
     itimerspec spec {};
     spec.it_interval.tv_sec = ns / 1000000000LL;
     spec.it_interval.tv_nsec = ns % 1000000000LL;
     spec.it_value = spec.it_interval;
-    if (ns == 0)
-        spec.it_value.tv_nsec = 1; // an interval of 0 ticks whenever the loop is idle
     ::timerfd_settime(m_backend->fd, 0, &spec, nullptr);
     std::uint64_t stale = 0;
     [[maybe_unused]] const ssize_t drained = ::read(m_backend->fd, &stale, sizeof stale);
