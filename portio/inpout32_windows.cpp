@@ -5,6 +5,7 @@
 #include "portbackend.h"
 
 #define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
 #include <windows.h>
 
 namespace portio {

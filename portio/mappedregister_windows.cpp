@@ -6,6 +6,7 @@
 #include "mappedregister.h"
 
 #define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
 #include <windows.h>
 
 namespace portio {

@@ -54,6 +54,13 @@ void ButtonCheckBox::paintEvent(QPaintEvent *)
     if (state == 2)
         option.palette.setColor(QPalette::ButtonText, palette().color(QPalette::Disabled, QPalette::ButtonText));
     painter.drawControl(QStyle::CE_PushButtonBevel, option);
+    // Styles draw a pressed button only a shade darker; a lit channel must
+    // stand out in a grid of 160, so the face of an "on" cell is shaded.
+    if (state == 1) {
+        QColor shade = palette().color(QPalette::Mid);
+        shade.setAlpha(text().isEmpty() ? 200 : 90);
+        painter.fillRect(rect().adjusted(2, 2, -2, -2), shade);
+    }
     if (state == 2) {
         // The greyed face: a fine hatch over the pressed button.
         QColor hatch = palette().color(QPalette::Dark);
