@@ -1,5 +1,6 @@
 #include "termination.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
 #include <QWidget>
@@ -28,6 +29,7 @@ static BOOL WINAPI onConsoleControl(DWORD)
     // Runs on a thread of its own: hand the close to the window's thread.
     if (g_window)
         QMetaObject::invokeMethod(g_window.data(), "close", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
     return TRUE;
 }
 
@@ -61,6 +63,9 @@ void closeOnTerminationRequest(QWidget *window)
         [[maybe_unused]] const ssize_t got = ::read(g_pipe[0], &byte, 1);
         if (g_window)
             g_window->close();
+        // A modal box (a load error, say) would keep the program alive
+        // after its window closed; quit() ends its event loop too.
+        QCoreApplication::quit();
     });
     struct sigaction action {};
     action.sa_handler = onSignal;
