@@ -55,13 +55,7 @@ int main(int argc, char **argv)
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 20;
     const std::string registerPath = "/dev/shm/blinkwerk-idle-" + std::to_string(::getpid());
 
-    const pid_t monitor = ::fork();
-    if (monitor == 0) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("BLINKWERK_LPT_REGISTER", registerPath.c_str(), 1);
-        ::execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    const pid_t monitor = bench::launchMonitor(program, registerPath);
     std::this_thread::sleep_for(std::chrono::seconds(2));
     const double before = cpuSeconds(monitor);
     const long long start = bench::nowNs();

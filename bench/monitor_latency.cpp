@@ -41,14 +41,7 @@ int main(int argc, char **argv)
     }
     reg->write(0);
 
-    const pid_t monitor = ::fork();
-    if (monitor == 0) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("BLINKWERK_LPT_REGISTER", registerPath.c_str(), 1);
-        ::setenv("BLINKWERK_MONITOR_TRACE_FILE", tracePath.c_str(), 1);
-        ::execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    const pid_t monitor = bench::launchMonitor(program, registerPath, tracePath);
     std::this_thread::sleep_for(std::chrono::seconds(2)); // the window is up and polling
 
     std::mt19937 random(7);

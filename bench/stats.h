@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <cstdlib>
+#include <unistd.h>
+
 namespace bench {
 
 inline long long nowNs()
@@ -41,6 +44,23 @@ inline void row(const std::string &what, double value, const char *unit, const s
 {
     std::printf("| %-44s | %10.3f %-4s | %-10s | %-4s |\n", what.c_str(), value, unit, goal.c_str(),
                 goal.empty() ? "" : met ? "met" : "MISS");
+}
+
+// Starts the monitor program offscreen on the register file registerPath,
+// with one more variable when traceFile is given; returns its pid.
+inline pid_t launchMonitor(const std::string &program, const std::string &registerPath,
+                           const std::string &traceFile = {})
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::setenv("BLINKWERK_LPT_REGISTER", registerPath.c_str(), 1);
+        if (!traceFile.empty())
+            ::setenv("BLINKWERK_MONITOR_TRACE_FILE", traceFile.c_str(), 1);
+        ::execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    return pid;
 }
 
 } // namespace bench

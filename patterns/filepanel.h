@@ -38,7 +38,6 @@ public:
 
     // Start-up: the list shows folder from now on, and reads it.
     void pointAt(const std::filesystem::path &folder);
-    const std::filesystem::path &folder() const { return m_folder; }
 
     void setNameText(const std::string &text); // every change of the name field
     void pick(int index);                      // a pick in the list; -1 is none

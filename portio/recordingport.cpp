@@ -9,8 +9,6 @@ void RecordingPort::out32(std::int16_t port, std::int16_t value)
     m_calls.push_back({Call::Out, port, value});
     if (port == Lpt1DataPort)
         m_register = value;
-    if (m_writeHook)
-        m_writeHook(value);
 }
 
 std::int16_t RecordingPort::inp32(std::int16_t port)
@@ -36,14 +34,6 @@ std::vector<int> RecordingPort::writtenBytes() const
         if (call.kind == Call::Out && call.port == Lpt1DataPort)
             bytes.push_back(call.value);
     return bytes;
-}
-
-std::size_t RecordingPort::readCount() const
-{
-    std::size_t count = 0;
-    for (const Call &call : m_calls)
-        count += call.kind == Call::In;
-    return count;
 }
 
 } // namespace portio

@@ -7,7 +7,6 @@
 #include "portbackend.h"
 
 #include <deque>
-#include <functional>
 #include <vector>
 
 namespace portio {
@@ -27,21 +26,16 @@ public:
     std::int16_t inp32(std::int16_t port) override;
 
     void queueReads(std::initializer_list<std::int16_t> values);
-    void setRegister(std::int16_t value) { m_register = value; }
-    // Called after each write, with the value; benchmarks timestamp here.
-    void setWriteHook(std::function<void(std::int16_t)> hook) { m_writeHook = std::move(hook); }
 
     const std::vector<Call> &calls() const { return m_calls; }
     // The values of all writes to the LPT1 data register, in order.
     std::vector<int> writtenBytes() const;
-    std::size_t readCount() const;
     void clear() { m_calls.clear(); }
 
 private:
     std::vector<Call> m_calls;
     std::deque<std::int16_t> m_script;
     std::int16_t m_register = 0;
-    std::function<void(std::int16_t)> m_writeHook;
 };
 
 } // namespace portio

@@ -42,7 +42,6 @@ public:
     ~Programm() override;
 
     sequencer::Sequencer &engine() { return m_engine; }
-    const patterns::FilePanel &filePanel() const { return m_filePanel; }
     Info *info() const; // the open about dialog, or null
 
     // The grid cells of channel 1 to 8: Check1 to Check8, indexes 0 to 20.

@@ -196,19 +196,26 @@ void Sequencer::onFirstActiveStepChanged()
 
 void Sequencer::selectStepTime(std::int16_t position)
 {
-    m_stepTimePosition = entryText(StepTimeTable, position).empty() ? std::int16_t(-1) : position;
-    notify(&SequencerObserver::stepTimeSelectionChanged);
-    if (auto ms = matchTimeEntry(StepTimeTable, entryText(StepTimeTable, m_stepTimePosition)))
-        m_stepTimeMs = *ms;
-    onTimeListPicked();
+    pickTimeEntry(StepTimeTable, position, m_stepTimePosition, m_stepTimeMs,
+                  &SequencerObserver::stepTimeSelectionChanged);
 }
 
 void Sequencer::selectCpuTime(std::int16_t position)
 {
-    m_cpuTimePosition = entryText(CpuTimeTable, position).empty() ? std::int16_t(-1) : position;
-    notify(&SequencerObserver::cpuTimeSelectionChanged);
-    if (auto ms = matchTimeEntry(CpuTimeTable, entryText(CpuTimeTable, m_cpuTimePosition)))
-        m_cpuTimeMs = *ms;
+    pickTimeEntry(CpuTimeTable, position, m_cpuTimePosition, m_cpuTimeMs,
+                  &SequencerObserver::cpuTimeSelectionChanged);
+}
+
+template<std::size_t N>
+void Sequencer::pickTimeEntry(const std::array<TimeEntry, N> &table, std::int16_t position,
+                              std::int16_t &selected, std::int16_t &storedMs, void (SequencerObserver::*changed)())
+{
+    // A position without an entry leaves the list without a selection.
+    selected = entryText(table, position).empty() ? std::int16_t(-1) : position;
+    notify(changed);
+    // The list's text decides, matched exactly; no match keeps the value.
+    if (auto ms = matchTimeEntry(table, entryText(table, selected)))
+        storedMs = *ms;
     onTimeListPicked();
 }
 

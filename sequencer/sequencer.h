@@ -11,6 +11,7 @@
 // off, on every click of "Simulation", and at shut-down.
 
 #include "stepgrid.h"
+#include "steptime.h"
 
 #include <cstdint>
 #include <functional>
@@ -95,7 +96,6 @@ public:
 
     // --- state, as the window shows it ------------------------------------
 
-    const StepGrid &grid() const { return m_grid; }
     std::int16_t cell(int channel, int index) const { return m_grid.cell(channel, index); }
     std::int16_t nextStep() const { return m_nextStep; }
     std::int16_t progress() const { return m_progress; }
@@ -121,6 +121,9 @@ public:
 private:
     void onLastActiveStepChanged();
     void onFirstActiveStepChanged();
+    template<std::size_t N>
+    void pickTimeEntry(const std::array<TimeEntry, N> &table, std::int16_t position, std::int16_t &selected,
+                       std::int16_t &storedMs, void (SequencerObserver::*changed)());
     void onTimeListPicked();
     void setLiveCell(int channel, std::int16_t value);
     void setProgress(std::int16_t value);

@@ -224,8 +224,13 @@ TEST(StepTime, intervalIsStepTimeMinusCorrection)
         rig.seq.selectStepTime(c.step);
         EXPECT_EQ(rig.seq.tickIntervalMs(), c.interval);
         EXPECT_EQ(rig.seq.intervalText(), std::to_string(c.interval));
+        const std::int16_t stepMs = rig.seq.stepTimeMs(), cpuMs = rig.seq.cpuTimeMs();
         rig.seq.selectStepTime(-1); // no entry: nothing matches, nothing changes
+        rig.seq.selectCpuTime(6);   // no such entry either
         EXPECT_EQ(rig.seq.stepTimePosition(), -1);
+        EXPECT_EQ(rig.seq.cpuTimePosition(), -1);
+        EXPECT_EQ(rig.seq.stepTimeMs(), stepMs);
+        EXPECT_EQ(rig.seq.cpuTimeMs(), cpuMs);
         EXPECT_EQ(rig.seq.tickIntervalMs(), c.interval);
         EXPECT_EQ(rig.seq.intervalText(), std::to_string(c.interval));
     }
