@@ -38,7 +38,10 @@ install_missing() {
 prepare() {
     install_missing "${BLINKWERK_PACKAGES[@]}" "$@"
     if [ ! -f "$BLINKWERK_BUILD/build.ninja" ]; then
-        cmake -S "$BLINKWERK_ROOT" -B "$BLINKWERK_BUILD" -G Ninja \
+        # ccache, when the machine has it, only speeds up rebuilds.
+        local launcher=()
+        command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+        cmake -S "$BLINKWERK_ROOT" -B "$BLINKWERK_BUILD" -G Ninja "${launcher[@]}" \
             -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     fi
     cmake --build "$BLINKWERK_BUILD"
