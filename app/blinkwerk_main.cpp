@@ -1,4 +1,5 @@
 #include "dialogfont.h"
+#include "portlock.h"
 #include "programm.h"
 #include "termination.h"
 
@@ -6,6 +7,31 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QMessageBox>
+
+#include <cstdio>
+
+namespace {
+
+// A second sequencer on the same port: say so and end without writing it.
+// The text also goes to standard error, for a start from a terminal or a
+// script, where a box nobody sees would leave the program hanging; a
+// termination request closes the box.
+int refuseSecondSequencer()
+{
+    const QString text = QStringLiteral(
+        "LPT1 wird bereits von einem anderen laufenden Blinkwerk angesteuert.\n"
+        "Dieses Blinkwerk wird beendet.");
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Blinkwerk"), text, QMessageBox::Ok);
+    blinkwerk::closeOnTerminationRequest(&box);
+    // Said only now that a termination request closes the box.
+    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+    std::fflush(stderr);
+    box.exec();
+    return 1;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -15,6 +41,16 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion("2.10");
     QApplication::setFont(blinkwerk::dialogFont());
     QApplication::setWindowIcon(QIcon(":/blinkwerk/icon.png"));
+
+    // Taken before the window opens, whose first act is a port write; held
+    // until main returns.
+    const portio::PortLock portLock(portio::portLockKey());
+    if (portLock.state() == portio::PortLock::State::Busy)
+        return refuseSecondSequencer();
+    if (portLock.state() == portio::PortLock::State::Failed)
+        std::fprintf(stderr, "LPT1: cannot make sure no other blinkwerk drives the port (%s); running anyway\n",
+                     portLock.error().c_str());
+
     Programm window;
     blinkwerk::closeOnTerminationRequest(&window);
     window.show();

@@ -1,25 +1,35 @@
 #include "mappedregister.h"
+
+#include "notice.h"
 #include "portio.h"
 
-#include <atomic>
+#include <utility>
 
 namespace portio {
 
-MappedRegister::MappedRegister(unsigned char *byte, std::size_t mappedLength, std::intptr_t handle)
+MappedRegister::MappedRegister(unsigned char *byte, std::size_t mappedLength, std::intptr_t handle,
+                               std::string name)
     : m_byte(byte)
     , m_mappedLength(mappedLength)
     , m_handle(handle)
+    , m_name(std::move(name))
 {
 }
 
-std::uint8_t MappedRegister::read() const
+void MappedRegister::noteFailure(const std::string &why)
 {
-    return std::atomic_ref<unsigned char>(*m_byte).load(std::memory_order_acquire);
+    if (m_failing)
+        return;
+    m_failing = true;
+    notice("register " + m_name + " " + why + "; the program goes on and says when it works again");
 }
 
-void MappedRegister::write(std::uint8_t value)
+void MappedRegister::noteWorking()
 {
-    std::atomic_ref<unsigned char>(*m_byte).store(value, std::memory_order_release);
+    if (!m_failing)
+        return;
+    m_failing = false;
+    notice("register " + m_name + " works again");
 }
 
 void MappedRegister::out32(std::int16_t port, std::int16_t value)

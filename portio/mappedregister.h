@@ -1,10 +1,27 @@
 #pragma once
-// A register byte that lives outside the process: a named shared-memory
-// object (the simulated register) or a file. Every process that maps the
-// same name sees the same byte; the byte survives the processes that wrote
-// it until the machine restarts (shared memory) or for good (a file). It
-// starts at 0 when first created. Every read and write is a single atomic
-// byte access, so a reader never sees a torn value.
+// A register byte that lives outside the process: the simulated register of
+// this user, or a file named by BLINKWERK_LPT_REGISTER. Every process that
+// opens the same register sees the same byte; the byte outlives the
+// processes that wrote it, until the machine restarts (or the user's last
+// session ends, for a register in $XDG_RUNTIME_DIR) or for good (a file). It
+// starts at 0 when first created. Every read and write is a single byte
+// access, so a reader never sees a torn value.
+//
+// POSIX: the register is a file reached with pread/pwrite at offset 0, never
+// mapped, so a file that shrinks or a file system that fills up under a
+// running program costs a failed access, not a bus error. The simulated
+// register is the file "blinkwerk-lpt1" in the user's runtime folder
+// ($XDG_RUNTIME_DIR when it is this user's own, see userfiles_posix.h), or
+// "blinkwerk-lpt1-<uid>" in /dev/shm (else /tmp) when there is none; a file
+// found there is used only when it is a regular file, has one link, belongs
+// to this user and nobody else may write it.
+// Windows: a mapping of a named paging-file section or of the file; Windows
+// refuses to shrink a file while it is mapped.
+//
+// An access that fails (a file emptied by someone, a full file system, an
+// I/O error) never stops the program: a read then gives 0, a write is lost,
+// and one line on standard error says so; the first access that works
+// again says that once too. A write to an emptied file puts the byte back.
 
 #include "portbackend.h"
 
@@ -18,37 +35,47 @@ namespace portio {
 class MappedRegister final : public PortBackend
 {
 public:
-    // The simulated register of this user: "/blinkwerk-lpt1-<uid>" on POSIX,
-    // a named file mapping of the logon session on Windows.
+    // The simulated register of this user: a file path on POSIX (above), a
+    // named file mapping of the logon session on Windows.
     static std::string defaultSharedName();
 
-    // Open (creating when missing) a shared-memory register of that name.
-    // Null and a reason in error when the system refuses.
+    // Open (creating when missing) the simulated register of that name.
+    // Null and a reason in error when the system refuses, or (POSIX) when
+    // what is found there may be held by another user.
     static std::unique_ptr<MappedRegister> openShared(const std::string &name, std::string &error);
 
     // Open a file as the register, creating it with one zero byte when it is
-    // missing or empty. Null and a reason in error when it cannot be used.
+    // missing or empty. Null and a reason in error when it cannot be opened
+    // or is no regular file. A file whose byte cannot be stored (full file
+    // system) is still the register: the failure is said as above.
     static std::unique_ptr<MappedRegister> openFile(const std::string &path, std::string &error);
 
-    // Remove a shared-memory register's name (tests use private names).
+    // Remove a simulated register (tests use private names).
     static void unlinkShared(const std::string &name);
 
     ~MappedRegister() override;
     MappedRegister(const MappedRegister &) = delete;
     MappedRegister &operator=(const MappedRegister &) = delete;
 
-    std::uint8_t read() const;
+    std::uint8_t read();
     void write(std::uint8_t value);
 
     void out32(std::int16_t port, std::int16_t value) override;
     std::int16_t inp32(std::int16_t port) override;
 
 private:
-    MappedRegister(unsigned char *byte, std::size_t mappedLength, std::intptr_t handle);
+    MappedRegister(unsigned char *byte, std::size_t mappedLength, std::intptr_t handle, std::string name = {});
 
-    unsigned char *m_byte;
-    std::size_t m_mappedLength;
-    std::intptr_t m_handle; // the mapping's handle on Windows; unused on POSIX
+    // One line on standard error when the register stops working (why says
+    // how) and one when an access works again; silent otherwise.
+    void noteFailure(const std::string &why);
+    void noteWorking();
+
+    unsigned char *m_byte;      // the mapped byte on Windows; null on POSIX
+    std::size_t m_mappedLength; // of the mapping on Windows; 0 on POSIX
+    std::intptr_t m_handle;     // the mapping's handle on Windows; the file's descriptor on POSIX
+    std::string m_name;         // the register's name in messages
+    bool m_failing = false;
 };
 
 } // namespace portio

@@ -1,13 +1,15 @@
-// POSIX side of MappedRegister: shm_open for the simulated register, a plain
-// file for BLINKWERK_LPT_REGISTER, both mapped MAP_SHARED so that every
-// process mapping the same object shares the byte.
+// POSIX side of MappedRegister: the register is the first byte of a file,
+// read with pread and written with pwrite. A mapping would turn a file
+// emptied under the program, or a page the file system cannot supply, into
+// SIGBUS; a single-byte pread/pwrite turns it into a failed call instead.
 
 #include "mappedregister.h"
+
+#include "userfiles_posix.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,84 +17,99 @@ namespace portio {
 
 namespace {
 
-std::string systemError(const std::string &what)
+std::string systemError(const std::string &what, int err)
 {
-    return what + ": " + std::strerror(errno);
+    return what + ": " + std::strerror(err);
 }
 
-// Maps the first byte of fd, growing an empty object to one zero byte.
-// Takes ownership of fd in every case.
-unsigned char *mapFirstByte(int fd, const std::string &what, std::string &error)
+// Grows an empty file to one zero byte and makes the file system commit a
+// block for it; a byte already there is left as it is, so a program that
+// opens the register never overwrites what another one wrote. Returns 0 or
+// the error.
+int reserveFirstByte(int fd)
 {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        error = systemError(what);
-        ::close(fd);
-        return nullptr;
-    }
-    if (st.st_size < 1 && ::ftruncate(fd, 1) != 0) {
-        error = systemError(what);
-        ::close(fd);
-        return nullptr;
-    }
-    void *base = ::mmap(nullptr, 1, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    const int mapErrno = errno;
-    ::close(fd); // the mapping keeps the object alive
-    if (base == MAP_FAILED) {
-        errno = mapErrno;
-        error = systemError(what);
-        return nullptr;
-    }
-    return static_cast<unsigned char *>(base);
+    return ::posix_fallocate(fd, 0, 1);
 }
 
 } // namespace
 
 std::string MappedRegister::defaultSharedName()
 {
-    return "/blinkwerk-lpt1-" + std::to_string(::getuid());
+    return posix::runtimeFile("blinkwerk-lpt1");
 }
 
 std::unique_ptr<MappedRegister> MappedRegister::openShared(const std::string &name, std::string &error)
 {
-    const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    std::string why;
+    const int fd = posix::openOwnFile(name, why);
     if (fd < 0) {
-        error = systemError("shared memory " + name);
+        error = "simulated register " + why;
         return nullptr;
     }
-    unsigned char *byte = mapFirstByte(fd, "shared memory " + name, error);
-    if (!byte)
-        return nullptr;
-    return std::unique_ptr<MappedRegister>(new MappedRegister(byte, 1, 0));
+    std::unique_ptr<MappedRegister> reg(new MappedRegister(nullptr, 0, fd, name));
+    if (const int err = reserveFirstByte(fd))
+        reg->noteFailure(systemError("cannot store its byte", err));
+    return reg;
 }
 
 std::unique_ptr<MappedRegister> MappedRegister::openFile(const std::string &path, std::string &error)
 {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) {
-        error = systemError(path);
+        error = systemError(path, errno);
         return nullptr;
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         error = path + ": not a regular file";
+        ::close(fd);
         return nullptr;
     }
-    unsigned char *byte = mapFirstByte(fd, path, error);
-    if (!byte)
-        return nullptr;
-    return std::unique_ptr<MappedRegister>(new MappedRegister(byte, 1, 0));
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::unique_ptr<MappedRegister> reg(new MappedRegister(nullptr, 0, fd, path));
+    if (const int err = reserveFirstByte(fd))
+        reg->noteFailure(systemError("cannot store its byte", err));
+    return reg;
 }
 
 void MappedRegister::unlinkShared(const std::string &name)
 {
-    ::shm_unlink(name.c_str());
+    ::unlink(name.c_str());
+}
+
+std::uint8_t MappedRegister::read()
+{
+    unsigned char byte = 0;
+    ssize_t got;
+    do
+        got = ::pread(int(m_handle), &byte, 1, 0);
+    while (got < 0 && errno == EINTR);
+    if (got == 1) {
+        noteWorking();
+        return byte;
+    }
+    noteFailure(got == 0 ? std::string("holds no byte (was it emptied?); reads give 0 until the next write")
+                         : systemError("cannot be read", errno) + "; reads give 0");
+    return 0;
+}
+
+void MappedRegister::write(std::uint8_t value)
+{
+    const unsigned char byte = value;
+    ssize_t put;
+    do
+        put = ::pwrite(int(m_handle), &byte, 1, 0);
+    while (put < 0 && errno == EINTR);
+    if (put == 1)
+        noteWorking();
+    else
+        noteFailure(put < 0 ? systemError("cannot be written", errno) + "; the byte is lost"
+                            : std::string("cannot be written; the byte is lost"));
 }
 
 MappedRegister::~MappedRegister()
 {
-    ::munmap(m_byte, m_mappedLength);
+    ::close(int(m_handle));
 }
 
 } // namespace portio

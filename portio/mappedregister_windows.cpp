@@ -9,6 +9,8 @@
 #define NOMINMAX
 #include <windows.h>
 
+#include <atomic>
+
 namespace portio {
 
 namespace {
@@ -90,6 +92,16 @@ std::unique_ptr<MappedRegister> MappedRegister::openFile(const std::string &path
 void MappedRegister::unlinkShared(const std::string &)
 {
     // Named mappings vanish with their last handle; there is no name to remove.
+}
+
+std::uint8_t MappedRegister::read()
+{
+    return std::atomic_ref<unsigned char>(*m_byte).load(std::memory_order_acquire);
+}
+
+void MappedRegister::write(std::uint8_t value)
+{
+    std::atomic_ref<unsigned char>(*m_byte).store(value, std::memory_order_release);
 }
 
 MappedRegister::~MappedRegister()

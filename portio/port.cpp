@@ -1,9 +1,9 @@
 #include "portio.h"
 
 #include "mappedregister.h"
+#include "notice.h"
 #include "portbackend.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -11,7 +11,8 @@ namespace portio {
 
 namespace {
 
-// Last resort when even shared memory is refused: a byte of this process.
+// Last resort when the simulated register is refused (or may be held by
+// another user): a byte of this process.
 class ProcessRegister final : public PortBackend
 {
 public:
@@ -28,8 +29,7 @@ private:
 
 void explain(const std::string &why, const std::string &choice)
 {
-    std::fprintf(stderr, "LPT1: %s; using %s\n", why.c_str(), choice.c_str());
-    std::fflush(stderr);
+    notice(why + "; using " + choice);
 }
 
 std::unique_ptr<PortBackend> bindBackend()

@@ -93,10 +93,10 @@ TEST(ScopedPortBackend, nestsAndRestores)
     EXPECT_EQ(outer.writtenBytes(), std::vector<int>{2});
 }
 
-TEST(MappedRegister, twoMappingsShareOneByteThatOutlivesThem)
+TEST(MappedRegister, twoOpeningsShareOneByteThatOutlivesThem)
 {
-    const std::string name = "/blinkwerk-test-" + std::to_string(::getpid());
-    MappedRegister::unlinkShared(name);
+    const fs::path dir = scratchDir();
+    const std::string name = (dir / "blinkwerk-lpt1").string();
     std::string error;
     {
         auto writer = MappedRegister::openShared(name, error);
@@ -110,7 +110,7 @@ TEST(MappedRegister, twoMappingsShareOneByteThatOutlivesThem)
         EXPECT_EQ(reader->inp32(889), 0);
     }
     struct stat st {};
-    ASSERT_EQ(::stat(("/dev/shm" + name).c_str(), &st), 0);
+    ASSERT_EQ(::stat(name.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     {
         auto secondRun = MappedRegister::openShared(name, error);
@@ -118,6 +118,8 @@ TEST(MappedRegister, twoMappingsShareOneByteThatOutlivesThem)
         EXPECT_EQ(secondRun->read(), 0xA5) << "the byte left by the first run";
     }
     MappedRegister::unlinkShared(name);
+    EXPECT_FALSE(fs::exists(name));
+    fs::remove_all(dir);
 }
 
 TEST(MappedRegister, fileRegisterIsCreatedWithOneZeroByte)
@@ -169,17 +171,19 @@ TEST(PortBinding, bindsAtTheFirstCallAndKeepsThatBackend)
 TEST(PortBinding, saysOnceWhyItFellBackToTheSimulatedRegister)
 {
     const fs::path dir = scratchDir();
+    fs::create_directory(dir / "run");
+    fs::permissions(dir / "run", fs::perms(0700)); // the user's own runtime folder
     const int status = inChild(dir / "err", [&] {
         ::setenv("BLINKWERK_LPT_REGISTER", (dir / "missing/dir/reg").c_str(), 1);
-        (void)LptIn(); // reads only: the user's simulated register is not disturbed
+        ::setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
+        (void)LptIn();
         (void)LptIn();
         return 0;
     });
     EXPECT_EQ(status, 0);
     const std::string err = readFile(dir / "err");
     EXPECT_NE(err.find("missing/dir/reg"), std::string::npos) << err;
-    EXPECT_NE(err.find("simulated register /blinkwerk-lpt1-" + std::to_string(::getuid())), std::string::npos)
-        << err;
+    EXPECT_NE(err.find("simulated register " + (dir / "run/blinkwerk-lpt1").string()), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     fs::remove_all(dir);
 }

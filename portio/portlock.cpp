@@ -1,0 +1,42 @@
+#include "portlock.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace portio {
+
+std::string portLockKey()
+{
+    const char *registerFile = std::getenv("BLINKWERK_LPT_REGISTER");
+    if (!registerFile || !*registerFile)
+        return "lpt1";
+    // weakly_canonical resolves what exists of the path, so a register file
+    // that is still to be created and one reached through another spelling
+    // or a link name the same port.
+    std::error_code ec;
+    std::filesystem::path path = std::filesystem::absolute(registerFile, ec);
+    if (ec)
+        path = registerFile;
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
+    return "file:" + (ec ? path : canonical).string();
+}
+
+std::string portLockTag(const std::string &key)
+{
+    if (key == "lpt1")
+        return key;
+    // 64-bit FNV-1a: a path is too long and too free in its characters to
+    // be part of a file or mutex name itself.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : key) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return std::string("file-") + hex;
+}
+
+} // namespace portio

@@ -1,0 +1,351 @@
+// The register as the programs meet it on POSIX: emptied or starved of space
+// under a running program, planted by another user, shared by the programs
+// of one user. Each case runs in a child process: the port layer binds once
+// per process, and a bus error must show up as a failed case, not as a dead
+// test runner.
+
+#include "mappedregister.h"
+#include "portio.h"
+#include "posixtestsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <functional>
+#include <optional>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <vector>
+
+using namespace testsupport;
+using portio::LptIn;
+using portio::LptOut;
+using portio::MappedRegister;
+
+namespace {
+
+std::vector<std::string> lines(const std::string &text)
+{
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        result.push_back(line);
+    return result;
+}
+
+// The lines a child wrote about its register, without the one that says why
+// the hardware was passed over.
+std::vector<std::string> registerLines(const std::string &err)
+{
+    std::vector<std::string> result;
+    for (const std::string &line : lines(err))
+        if (line.find("; using ") == std::string::npos)
+            result.push_back(line);
+    return result;
+}
+
+bool hardwarePortPresent()
+{
+    return fs::exists("/dev/parport0");
+}
+
+// Where the simulated register of uid lives when the user has no runtime folder.
+std::string sharedFallback(uid_t uid)
+{
+    const std::string folder = fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
+    return folder + "/blinkwerk-lpt1-" + std::to_string(uid);
+}
+
+// Makes the child use the register kind under test: the file at path, or the
+// simulated register in a private runtime folder (path is then where it lies).
+struct RegisterKind
+{
+    const char *name;
+    bool simulated;
+    std::string fileIn(const ScratchDir &dir) const
+    {
+        return (dir / (simulated ? "blinkwerk-lpt1" : "lpt")).string();
+    }
+    void select(const ScratchDir &dir) const
+    {
+        if (simulated) {
+            ::unsetenv("BLINKWERK_LPT_REGISTER");
+            ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+        } else {
+            ::setenv("BLINKWERK_LPT_REGISTER", fileIn(dir).c_str(), 1);
+        }
+    }
+};
+
+const RegisterKind Kinds[] = {{"register file", false}, {"simulated register", true}};
+
+} // namespace
+
+TEST(RegisterFailure, anEmptiedRegisterNeverStopsTheProgram)
+{
+    // The file is emptied (truncate -s 0, or a shell's > redirection) while
+    // a program runs. A reader then finds no byte: 0 and one line; the next
+    // write puts the byte back, and the first read that finds it says so.
+    // A writer does not even notice: its write extends the file again.
+    struct Case
+    {
+        const char *scenario;
+        bool reads;
+    };
+    const Case cases[] = {{"a monitor reads", true}, {"a sequencer writes", false}};
+    for (const RegisterKind &kind : Kinds) {
+        if (kind.simulated && hardwarePortPresent()) {
+            std::cout << "[ SKIPPED  ] simulated register: this machine has a parallel port\n";
+            continue;
+        }
+        for (const Case &c : cases) {
+            SCOPED_TRACE(std::string(kind.name) + ", " + c.scenario);
+            ScratchDir dir("emptied");
+            const std::string path = kind.fileIn(dir);
+            const ChildResult child = inChild([&] {
+                kind.select(dir);
+                LptOut(0x5A);
+                if (::truncate(path.c_str(), 0) != 0)
+                    return 10;
+                if (c.reads) {
+                    if (LptIn() != 0 || LptIn() != 0)
+                        return 11;
+                    LptOut(0x3C);
+                    return LptIn() == 0x3C ? 0 : 12;
+                }
+                LptOut(0x3C);
+                // The other way to empty it: what a shell's > does.
+                ::close(::open(path.c_str(), O_WRONLY | O_TRUNC));
+                LptOut(0x3D);
+                return 0;
+            });
+            EXPECT_EQ(child.signal, 0) << child;
+            EXPECT_EQ(child.exitCode, 0) << child;
+            EXPECT_EQ(readFile(path), std::string(1, char(c.reads ? 0x3C : 0x3D)));
+            const std::vector<std::string> said = registerLines(child.err);
+            if (c.reads) {
+                ASSERT_EQ(said.size(), 2u) << child;
+                EXPECT_NE(said[0].find(path + " holds no byte"), std::string::npos) << said[0];
+                EXPECT_NE(said[1].find(path + " works again"), std::string::npos) << said[1];
+            } else {
+                EXPECT_TRUE(said.empty()) << child;
+            }
+        }
+    }
+}
+
+TEST(RegisterFailure, aFullFileSystemNeverStopsTheProgram)
+{
+    ScratchDir dir("full");
+    const std::string path = (dir / "lpt").string();
+    const ChildResult child = inChild([&] {
+        // A file system of one page, private to this child, filled up.
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || ::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=4k") != 0)
+            return 77;
+        const std::string fill = (dir / "fill").string();
+        const int fd = ::open(fill.c_str(), O_WRONLY | O_CREAT, 0600);
+        const std::string block(4096, 'x');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        ::close(fd);
+        ::setenv("BLINKWERK_LPT_REGISTER", path.c_str(), 1);
+        LptOut(0x11);
+        LptOut(0x22);
+        if (LptIn() != 0)
+            return 10;
+        ::unlink(fill.c_str()); // space again
+        LptOut(0x33);
+        if (LptIn() != 0x33)
+            return 11;
+        return 0;
+    });
+    if (child.exitCode == 77)
+        GTEST_SKIP() << "cannot mount a small file system here (needs root with CAP_SYS_ADMIN)";
+    EXPECT_EQ(child.signal, 0) << child;
+    EXPECT_EQ(child.exitCode, 0) << child;
+    const std::vector<std::string> said = lines(child.err);
+    ASSERT_EQ(said.size(), 2u) << child;
+    EXPECT_NE(said[0].find(path), std::string::npos) << said[0];
+    EXPECT_NE(said[0].find("No space left on device"), std::string::npos) << said[0];
+    EXPECT_NE(said[1].find(path + " works again"), std::string::npos) << said[1];
+}
+
+TEST(SimulatedRegister, livesInTheUsersOwnRuntimeFolderOnly)
+{
+    const std::string fallback = sharedFallback(::geteuid());
+    ScratchDir own("xdg-own");
+    ScratchDir open("xdg-open", fs::perms(0777));
+    ScratchDir foreign("xdg-foreign");
+    const bool root = ::geteuid() == 0;
+    if (root)
+        EXPECT_EQ(::chown(foreign.path().c_str(), OtherUser, OtherUser), 0);
+    struct Case
+    {
+        std::optional<std::string> xdg; // none: unset
+        std::string expected;
+        bool onlyAsRoot;
+    };
+    const std::string ownPath = own.path().string(), openPath = open.path().string(),
+                      foreignPath = foreign.path().string();
+    const Case cases[] = {
+        {std::nullopt, fallback, false},
+        {ownPath, ownPath + "/blinkwerk-lpt1", false},
+        {openPath, fallback, false},          // others may write into it
+        {"relative/run", fallback, false},    // not an absolute path
+        {ownPath + "/missing", fallback, false},
+        {foreignPath, fallback, true},        // another user's, kept across su
+    };
+    const char *saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedValue = saved ? saved : "";
+    for (const Case &c : cases) {
+        if (c.onlyAsRoot && !root)
+            continue;
+        if (c.xdg)
+            ::setenv("XDG_RUNTIME_DIR", c.xdg->c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
+        EXPECT_EQ(MappedRegister::defaultSharedName(), c.expected)
+            << "XDG_RUNTIME_DIR=" << c.xdg.value_or("(unset)");
+    }
+    if (saved)
+        ::setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST(SimulatedRegister, refusesWhatAnotherUserMayHold)
+{
+    // A shared folder like /dev/shm, where anybody may plant a file under
+    // the register's name before its owner's first run.
+    ScratchDir shared("planted", fs::perms(01777));
+    struct Case
+    {
+        const char *name;
+        std::string expected; // part of the reason
+        bool onlyAsRoot;
+        std::function<void(const fs::path &)> plant;
+    };
+    auto ownFile = [](mode_t mode) {
+        return [mode](const fs::path &p) {
+            writeFile(p, "\x11");
+            ::chmod(p.c_str(), mode);
+        };
+    };
+    const Case cases[] = {
+        {"another user's, mode 0666", "belongs to user 65534", true,
+         [](const fs::path &p) {
+             const ChildResult planter = inChild([&] {
+                 ::umask(0);
+                 if (!becomeUser(OtherUser))
+                     return 1;
+                 const int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+                 return fd >= 0 && ::write(fd, "\x11", 1) == 1 ? 0 : 2;
+             });
+             ASSERT_EQ(planter.exitCode, 0) << planter;
+         }},
+        {"own, mode 0666", "others may write it (mode 0666)", false, ownFile(0666)},
+        {"own, mode 0620", "others may write it (mode 0620)", false, ownFile(0620)},
+        {"own, a second hard link", "2 hard links", false,
+         [&](const fs::path &p) {
+             ownFile(0600)(p);
+             fs::create_hard_link(p, shared / "second-name");
+         }},
+        {"a symbolic link to an own file", "symbolic link", false,
+         [&](const fs::path &p) {
+             ownFile(0600)(shared / "target");
+             fs::create_symlink(shared / "target", p);
+         }},
+        {"a FIFO", "not a regular file", false, [](const fs::path &p) { ::mkfifo(p.c_str(), 0600); }},
+    };
+    const bool root = ::geteuid() == 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.onlyAsRoot && !root) {
+            std::cout << "[ SKIPPED  ] " << c.name << ": needs root to act as a second user\n";
+            continue;
+        }
+        const fs::path path = shared / "blinkwerk-lpt1-test";
+        c.plant(path);
+        std::string error;
+        EXPECT_FALSE(MappedRegister::openShared(path.string(), error));
+        EXPECT_NE(error.find(path.string()), std::string::npos) << error;
+        EXPECT_NE(error.find(c.expected), std::string::npos) << error;
+        if (fs::is_regular_file(path))
+            EXPECT_EQ(readFile(path), "\x11") << "a refused register is left as it was";
+        for (const auto &entry : fs::directory_iterator(shared.path()))
+            fs::remove(entry.path());
+    }
+
+    // What its owner created, it opens again; a fresh one is private to it.
+    const fs::path path = shared / "blinkwerk-lpt1-test";
+    std::string error;
+    {
+        auto fresh = MappedRegister::openShared(path.string(), error);
+        ASSERT_TRUE(fresh) << error;
+        EXPECT_EQ(fs::status(path).permissions(), fs::perms(0600));
+        EXPECT_EQ(readFile(path), std::string(1, '\0'));
+        fresh->write(0x77);
+    }
+    auto again = MappedRegister::openShared(path.string(), error);
+    ASSERT_TRUE(again) << error;
+    EXPECT_EQ(again->read(), 0x77);
+}
+
+TEST(SimulatedRegister, aRegisterPlantedByAnotherUserIsNeverAdopted)
+{
+    SKIP_UNLESS_ROOT();
+    if (hardwarePortPresent())
+        GTEST_SKIP() << "this machine has a parallel port: the simulated register is not chosen";
+    // A user of its own for this run, so that no real user's register is touched.
+    const uid_t victim = 200000 + uid_t(::getpid() % 100000);
+    const std::string path = sharedFallback(victim);
+    ::unlink(path.c_str());
+    const ChildResult planter = inChild([&] {
+        ::umask(0);
+        if (!becomeUser(OtherUser))
+            return 1;
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+        return fd >= 0 && ::write(fd, "\x11", 1) == 1 ? 0 : 2;
+    });
+    ASSERT_EQ(planter.exitCode, 0) << planter;
+
+    const ChildResult program = inChild([&] {
+        if (!becomeUser(victim))
+            return 1;
+        ::unsetenv("BLINKWERK_LPT_REGISTER");
+        ::unsetenv("XDG_RUNTIME_DIR");
+        LptOut(0x5A);
+        return LptIn() == 0x5A ? 0 : 2;
+    });
+    EXPECT_EQ(program.exitCode, 0) << program;
+    EXPECT_EQ(readFile(path), "\x11") << "the other user's file is neither written nor kept in use";
+    const std::vector<std::string> said = lines(program.err);
+    ASSERT_EQ(said.size(), 1u) << program;
+    EXPECT_NE(said[0].find(path + ": belongs to user 65534"), std::string::npos) << said[0];
+    EXPECT_NE(said[0].find("a register private to this program"), std::string::npos) << said[0];
+    ::unlink(path.c_str());
+}
+
+TEST(SimulatedRegister, theProgramsOfOneUserShareItsByte)
+{
+    if (hardwarePortPresent())
+        GTEST_SKIP() << "this machine has a parallel port: the simulated register is not chosen";
+    ScratchDir runtime("shared-byte");
+    auto program = [&](auto body) {
+        return inChild([&] {
+            ::unsetenv("BLINKWERK_LPT_REGISTER");
+            ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+            return body();
+        });
+    };
+    const ChildResult writer = program([] {
+        LptOut(0x42);
+        return 0;
+    });
+    const ChildResult reader = program([] { return int(LptIn()); });
+    EXPECT_EQ(writer.exitCode, 0) << writer;
+    EXPECT_EQ(reader.exitCode, 0x42) << reader << "\nthe byte the other program left";
+    EXPECT_EQ(fs::status(runtime / "blinkwerk-lpt1").permissions(), fs::perms(0600));
+}
