@@ -69,7 +69,7 @@ int main(int argc, char **argv)
     bench::row("monitor idle: CPU over " + std::to_string(seconds) + " s", share, "%", "<= 0.5", share <= 0.5);
 
     // The whole layer, LptOut -> Out32 -> register, on a private register.
-    const std::string name = "/blinkwerk-bench-" + std::to_string(::getpid());
+    const std::string name = "/dev/shm/blinkwerk-bench-" + std::to_string(::getpid());
     std::string error;
     auto reg = portio::MappedRegister::openShared(name, error);
     if (!reg) {

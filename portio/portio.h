@@ -10,10 +10,14 @@
 //   1. BLINKWERK_LPT_REGISTER names a file: that file is the register.
 //   2. Otherwise the platform's hardware backend (ppdev on Linux,
 //      inpout32.dll on Windows), when it can be opened.
-//   3. Otherwise the simulated register, one byte of memory shared by every
-//      program of the same user on this machine.
+//   3. Otherwise the simulated register, one byte shared by every program
+//      of the same user on this machine (see mappedregister.h for where it
+//      lives and what is refused); when it is refused, a byte private to
+//      this process.
 // When a choice falls through, one line on standard error says why.
-// No function here reports failure to its caller; a port call never throws.
+// No function here reports failure to its caller; a port call never throws
+// and never ends the program: a register that fails mid-run says so on
+// standard error and keeps answering (see mappedregister.h).
 
 #include <cstdint>
 

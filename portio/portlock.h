@@ -13,8 +13,8 @@
 // userfiles_posix.h; in a shared folder the name carries the user id, and a
 // lock file there that another user holds is refused). The kernel drops the
 // lock when the process ends, however it ends.
-// Windows: a named mutex "Local\blinkwerk-<port>" of the logon session,
-// which exists as long as a process holds a handle to it.
+// Windows: a named mutex "Local\blinkwerk-sequencer-<port>" of the logon
+// session, which exists as long as a process holds a handle to it.
 
 #include <cstdint>
 #include <string>

@@ -12,7 +12,9 @@ namespace portio {
 
 PortLock::PortLock(const std::string &key)
 {
-    const std::string name = "Local\\blinkwerk-" + portLockTag(key); // ASCII only
+    // Kernel objects of all kinds share one namespace: the simulated
+    // register's mapping is Local\blinkwerk-lpt1, so the lock's name differs.
+    const std::string name = "Local\\blinkwerk-sequencer-" + portLockTag(key); // ASCII only
     HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name.c_str());
     const DWORD error = ::GetLastError();
     if (!mutex && error == ERROR_ACCESS_DENIED) {

@@ -179,8 +179,9 @@ TEST(SimulatedRegister, livesInTheUsersOwnRuntimeFolderOnly)
     ScratchDir open("xdg-open", fs::perms(0777));
     ScratchDir foreign("xdg-foreign");
     const bool root = ::geteuid() == 0;
-    if (root)
+    if (root) {
         EXPECT_EQ(::chown(foreign.path().c_str(), OtherUser, OtherUser), 0);
+    }
     struct Case
     {
         std::optional<std::string> xdg; // none: unset
@@ -272,8 +273,9 @@ TEST(SimulatedRegister, refusesWhatAnotherUserMayHold)
         EXPECT_FALSE(MappedRegister::openShared(path.string(), error));
         EXPECT_NE(error.find(path.string()), std::string::npos) << error;
         EXPECT_NE(error.find(c.expected), std::string::npos) << error;
-        if (fs::is_regular_file(path))
+        if (fs::is_regular_file(path)) {
             EXPECT_EQ(readFile(path), "\x11") << "a refused register is left as it was";
+        }
         for (const auto &entry : fs::directory_iterator(shared.path()))
             fs::remove(entry.path());
     }
