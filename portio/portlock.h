@@ -12,7 +12,8 @@
 // POSIX: flock on "blinkwerk-<port>.lock" in the user's runtime folder (see
 // userfiles_posix.h; in a shared folder the name carries the user id, and a
 // lock file there that another user holds is refused). The kernel drops the
-// lock when the process ends, however it ends.
+// lock when the process ends, however it ends; an orderly end also removes
+// the file.
 // Windows: a named mutex "Local\blinkwerk-sequencer-<port>" of the logon
 // session, which exists as long as a process holds a handle to it.
 
@@ -44,6 +45,7 @@ public:
 
 private:
     std::intptr_t m_handle = 0; // the lock file's descriptor (POSIX) or the mutex (Windows) while Held
+    std::string m_path;         // the lock file (POSIX)
     State m_state = State::Failed;
     std::string m_error;
 };

@@ -1,6 +1,8 @@
 // POSIX side of PortLock: flock on a lock file in the user's runtime folder.
-// The file is never removed: removing a lock file lets a third process lock
-// a new file of the same name while the old one is still held.
+// The holder removes the file when it lets go, so that lock files of
+// register paths used once do not pile up. That is safe because a lock
+// counts only while the name still leads to the locked file: whoever locks a
+// file that was removed meanwhile lets go and tries the new one.
 
 #include "portlock.h"
 
@@ -9,41 +11,63 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace portio {
 
-PortLock::PortLock(const std::string &key)
+namespace {
+
+bool stillNamedBy(int fd, const std::string &path)
 {
-    const std::string path = posix::runtimeFile("blinkwerk-" + portLockTag(key)) + ".lock";
-    const int fd = posix::openOwnFile(path, m_error);
-    if (fd < 0) {
-        m_state = State::Failed;
-        return;
+    struct stat held {}, named {};
+    return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev
+           && held.st_ino == named.st_ino;
+}
+
+} // namespace
+
+PortLock::PortLock(const std::string &key)
+    : m_path(posix::runtimeFile("blinkwerk-" + portLockTag(key)) + ".lock")
+{
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const int fd = posix::openOwnFile(m_path, m_error);
+        if (fd < 0) {
+            m_state = State::Failed;
+            return;
+        }
+        int result;
+        do
+            result = ::flock(fd, LOCK_EX | LOCK_NB);
+        while (result != 0 && errno == EINTR);
+        if (result != 0) {
+            const int err = errno;
+            ::close(fd);
+            if (err == EWOULDBLOCK) {
+                m_state = State::Busy;
+            } else {
+                m_state = State::Failed;
+                m_error = m_path + ": " + std::strerror(err);
+            }
+            return;
+        }
+        if (stillNamedBy(fd, m_path)) {
+            m_handle = fd;
+            m_state = State::Held;
+            return;
+        }
+        ::close(fd); // its holder removed it as we opened it
     }
-    int result;
-    do
-        result = ::flock(fd, LOCK_EX | LOCK_NB);
-    while (result != 0 && errno == EINTR);
-    if (result == 0) {
-        m_handle = fd;
-        m_state = State::Held;
-        return;
-    }
-    const int err = errno;
-    ::close(fd);
-    if (err == EWOULDBLOCK) {
-        m_state = State::Busy;
-    } else {
-        m_state = State::Failed;
-        m_error = path + ": " + std::strerror(err);
-    }
+    m_state = State::Failed;
+    m_error = m_path + ": keeps being replaced";
 }
 
 PortLock::~PortLock()
 {
-    if (m_state == State::Held)
-        ::close(int(m_handle));
+    if (m_state != State::Held)
+        return;
+    ::unlink(m_path.c_str()); // while still held: see above
+    ::close(int(m_handle));
 }
 
 } // namespace portio

@@ -87,6 +87,7 @@ TEST(PortLock, aSecondHolderOfTheSamePortFindsItBusy)
     {
         PortLock first("lpt1");
         ASSERT_EQ(first.state(), State::Held) << first.error();
+        EXPECT_TRUE(fs::exists(runtime / "blinkwerk-lpt1.lock"));
         EXPECT_EQ(PortLock("lpt1").state(), State::Busy);
         PortLock otherPort(fileKey);
         EXPECT_EQ(otherPort.state(), State::Held) << "another register is another port";
@@ -97,7 +98,7 @@ TEST(PortLock, aSecondHolderOfTheSamePortFindsItBusy)
         EXPECT_EQ(second.exitCode, int(State::Busy)) << second;
     }
     EXPECT_EQ(PortLock("lpt1").state(), State::Held) << "the port is free again once its holder ends";
-    EXPECT_TRUE(fs::exists(runtime / "blinkwerk-lpt1.lock"));
+    EXPECT_TRUE(fs::is_empty(runtime.path())) << "an orderly end leaves no lock file behind";
 }
 
 TEST(PortLock, theHolderDyingFreesThePort)
