@@ -126,12 +126,7 @@ TEST(PortLock, anotherUsersLockFileCannotBlockThePort)
     const std::string path = (fs::is_directory("/dev/shm") ? std::string("/dev/shm") : std::string("/tmp"))
                              + "/blinkwerk-lpt1-" + std::to_string(victim) + ".lock";
     ::unlink(path.c_str());
-    const ChildResult planter = inChild([&] {
-        ::umask(0);
-        if (!becomeUser(OtherUser))
-            return 1;
-        return ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666) >= 0 ? 0 : 2;
-    });
+    const ChildResult planter = plantAsOtherUser(path, "");
     ASSERT_EQ(planter.exitCode, 0) << planter;
     const ChildResult sequencer = inChild([&] {
         if (!becomeUser(victim))

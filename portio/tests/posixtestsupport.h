@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
@@ -101,9 +102,17 @@ inline bool becomeUser(uid_t uid)
     return ::setgroups(0, nullptr) == 0 && ::setresgid(uid, uid, uid) == 0 && ::setresuid(uid, uid, uid) == 0;
 }
 
-inline std::size_t lineCount(const std::string &text)
+// Creates path as OtherUser with mode 0666 (anybody may write it) and the
+// given content, as another user could in a shared folder. Needs root.
+inline ChildResult plantAsOtherUser(const fs::path &path, const std::string &content)
 {
-    return std::size_t(std::count(text.begin(), text.end(), '\n'));
+    return inChild([&] {
+        ::umask(0);
+        if (!becomeUser(OtherUser))
+            return 1;
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+        return fd >= 0 && ::write(fd, content.data(), content.size()) == ssize_t(content.size()) ? 0 : 2;
+    });
 }
 
 } // namespace testsupport

@@ -236,16 +236,7 @@ TEST(SimulatedRegister, refusesWhatAnotherUserMayHold)
     };
     const Case cases[] = {
         {"another user's, mode 0666", "belongs to user 65534", true,
-         [](const fs::path &p) {
-             const ChildResult planter = inChild([&] {
-                 ::umask(0);
-                 if (!becomeUser(OtherUser))
-                     return 1;
-                 const int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
-                 return fd >= 0 && ::write(fd, "\x11", 1) == 1 ? 0 : 2;
-             });
-             ASSERT_EQ(planter.exitCode, 0) << planter;
-         }},
+         [](const fs::path &p) { ASSERT_EQ(plantAsOtherUser(p, "\x11").exitCode, 0); }},
         {"own, mode 0666", "others may write it (mode 0666)", false, ownFile(0666)},
         {"own, mode 0620", "others may write it (mode 0620)", false, ownFile(0620)},
         {"own, a second hard link", "2 hard links", false,
@@ -304,13 +295,7 @@ TEST(SimulatedRegister, aRegisterPlantedByAnotherUserIsNeverAdopted)
     const uid_t victim = 200000 + uid_t(::getpid() % 100000);
     const std::string path = sharedFallback(victim);
     ::unlink(path.c_str());
-    const ChildResult planter = inChild([&] {
-        ::umask(0);
-        if (!becomeUser(OtherUser))
-            return 1;
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
-        return fd >= 0 && ::write(fd, "\x11", 1) == 1 ? 0 : 2;
-    });
+    const ChildResult planter = plantAsOtherUser(path, "\x11");
     ASSERT_EQ(planter.exitCode, 0) << planter;
 
     const ChildResult program = inChild([&] {
