@@ -272,12 +272,20 @@ private:
             error = EAGAIN;
             return failure;
         }
-        error = bounded(m_options.claimTimeout, [this] { return m_calls.ioctl(m_fd, PPCLAIM, nullptr); });
+        // An interrupted PPCLAIM is never repeated on the same descriptor:
+        // the kernel leaves the descriptor on the port's wait list, and a
+        // second sleeping claim would link it into that list twice. Giving up
+        // closes the descriptor, which takes it off the list.
+        const auto claimStart = Clock::now();
+        error = m_calls.ioctl(m_fd, PPCLAIM, nullptr) == 0 ? 0 : errno;
+        const bool boundPassed = Clock::now() - claimStart >= m_options.claimTimeout;
         m_watchdog.disarm();
         if (error) {
             m_calls.flock(m_fd, LOCK_UN);
-            if (error == EINTR)
+            if (error == EINTR && boundPassed)
                 return "the port has been held by another program for more than " + text(m_options.claimTimeout);
+            if (error == EINTR)
+                return std::string("a signal interrupted the wait for the port, which another program holds");
             return std::string("cannot claim the port: ") + std::strerror(error);
         }
         return std::nullopt;

@@ -72,6 +72,7 @@ struct FakePpdev::Shared
     int waitList[MaxDescriptors]; // slots, first to be served first
     int waiting;
     int sleeping;
+    int repeatedWhileQueued;
     bool present;
     unsigned generation;
     std::uint8_t data;
@@ -117,6 +118,7 @@ FakePpdev::FakePpdev(std::size_t logCapacity)
     m_shared->holder = -1;
     m_shared->waiting = 0;
     m_shared->sleeping = 0;
+    m_shared->repeatedWhileQueued = 0;
     m_shared->present = true;
     m_shared->generation = 1;
     m_shared->data = 0;
@@ -262,7 +264,9 @@ int FakePpdev::ioctl(int fd, unsigned long request, void *argument)
             m_shared->holder = slot;
             descriptor->claimed = true;
         } else {
-            if (!descriptor->queued) {
+            if (descriptor->queued) {
+                ++m_shared->repeatedWhileQueued;
+            } else {
                 descriptor->queued = true;
                 m_shared->waitList[m_shared->waiting++] = slot;
             }
@@ -383,6 +387,14 @@ bool FakePpdev::globalMutexBusy() const
         return true;
     pthread_mutex_unlock(&m_shared->global);
     return false;
+}
+
+int FakePpdev::claimsRepeatedWhileQueued() const
+{
+    pthread_mutex_lock(&m_shared->state);
+    const int count = m_shared->repeatedWhileQueued;
+    pthread_mutex_unlock(&m_shared->state);
+    return count;
 }
 
 std::vector<FakePpdev::Entry> FakePpdev::log() const

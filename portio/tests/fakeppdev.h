@@ -15,7 +15,8 @@
 //   (the kernel's parport_claim_or_block does not take it off);
 // - a release hands the port to the first descriptor on the wait list, even
 //   one whose claim was interrupted; that one's next PPCLAIM then succeeds
-//   at once;
+//   at once, and a PPCLAIM it repeats while the port is still held is
+//   counted as a corruption of the wait list;
 // - PPCLAIM on a descriptor that has claimed fails with EINVAL; PPWDATA,
 //   PPRDATA, PPDATADIR and PPRELEASE without a claim fail with EINVAL;
 // - close releases a claim and leaves the wait list, without the global
@@ -77,6 +78,10 @@ public:
     bool waitForSleepingClaim(int timeoutMs) const;
     // Whether some PPCLAIM holds the global mutex at this moment.
     bool globalMutexBusy() const;
+    // PPCLAIMs that started on a descriptor still on the wait list from an
+    // interrupted claim. The kernel then links the descriptor into its wait
+    // list a second time; the model only counts it.
+    int claimsRepeatedWhileQueued() const;
 
     std::vector<Entry> log() const;
     std::size_t droppedEntries() const;

@@ -252,6 +252,10 @@ TEST(FakePpdev, anInterruptedClaimStaysQueuedAndIsHandedThePortLater)
     EXPECT_TRUE(fake.log().back().slept);
     EXPECT_FALSE(fake.globalMutexBusy());
     EXPECT_TRUE(fake.isWaiting(late));
+    EXPECT_EQ(fake.claimsRepeatedWhileQueued(), 0);
+    ::setitimer(ITIMER_REAL, &once, nullptr);
+    EXPECT_EQ(claim(fake, late), EINTR);
+    EXPECT_EQ(fake.claimsRepeatedWhileQueued(), 1) << "the kernel would have queued it twice";
 
     ASSERT_EQ(fake.ioctl(holder, PPRELEASE, nullptr), 0);
     EXPECT_EQ(fake.holder(), late) << "released to the interrupted claimer";
@@ -389,8 +393,39 @@ TEST(PpdevPort, failuresAreSaidOnceAndTheKeptByteIsWrittenOnRecovery)
         EXPECT_EQ(port->inp32(Lpt1DataPort), 0);
         EXPECT_EQ(fake.dataRegister(), 0);
         EXPECT_EQ(messages.lines.size(), 4u);
+        EXPECT_EQ(fake.claimsRepeatedWhileQueued(), 0);
         fake.close(foreign);
     }
+}
+
+TEST(PpdevPort, aForeignSignalDuringTheClaimGivesUpTheClaimInsteadOfRepeatingIt)
+{
+    FakePpdev fake;
+    Messages messages;
+    PpdevOptions options = testOptions(fake, messages);
+    options.claimTimeout = 1s; // the signal comes well before the bound
+    std::string why;
+    auto port = openPpdevPort(fake, options, why);
+    ASSERT_TRUE(port) << why;
+    const int foreign = fake.open(fake.path().c_str(), O_RDWR);
+    ASSERT_EQ(claim(fake, foreign), 0);
+
+    catchSignal(SIGALRM);
+    itimerval once {};
+    once.it_value.tv_usec = 20000;
+    ::setitimer(ITIMER_REAL, &once, nullptr);
+    port->out32(Lpt1DataPort, 3);
+    ::signal(SIGALRM, SIG_DFL);
+    EXPECT_EQ(fake.claimsRepeatedWhileQueued(), 0);
+    ASSERT_EQ(messages.lines.size(), 1u);
+    EXPECT_NE(messages.lines[0].find("a signal interrupted the wait for the port"), std::string::npos)
+        << messages.lines[0];
+
+    ASSERT_EQ(fake.ioctl(foreign, PPRELEASE, nullptr), 0);
+    EXPECT_EQ(fake.holder(), -1);
+    EXPECT_EQ(port->inp32(Lpt1DataPort), 3) << "the kept byte, written first";
+    EXPECT_EQ(messages.lines.size(), 2u);
+    fake.close(foreign);
 }
 
 TEST(PpdevPort, theLastByteIsWrittenWhenTheBackendEndsOrReportedAsNotWritten)
