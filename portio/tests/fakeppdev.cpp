@@ -37,6 +37,14 @@ timespec inNs(std::int64_t delta)
     return timespec {time_t(at / 1000000000), long(at % 1000000000)};
 }
 
+// The model's mutexes are robust: a process killed while holding one (a
+// test that gave up on a hang) leaves it usable for the others.
+void lock(pthread_mutex_t *mutex)
+{
+    if (pthread_mutex_lock(mutex) == EOWNERDEAD)
+        pthread_mutex_consistent(mutex);
+}
+
 // Whether a signal is pending that the caller had not blocked: what wakes an
 // interruptible sleep in the kernel.
 bool signalPendingFor(const sigset_t &callersMask)
@@ -103,6 +111,7 @@ FakePpdev::FakePpdev(std::size_t logCapacity)
     pthread_mutexattr_t mutexAttributes;
     pthread_mutexattr_init(&mutexAttributes);
     pthread_mutexattr_setpshared(&mutexAttributes, PTHREAD_PROCESS_SHARED);
+    pthread_mutexattr_setrobust(&mutexAttributes, PTHREAD_MUTEX_ROBUST);
     pthread_mutex_init(&m_shared->global, &mutexAttributes);
     pthread_mutex_init(&m_shared->state, &mutexAttributes);
     pthread_mutexattr_destroy(&mutexAttributes);
@@ -157,7 +166,7 @@ int FakePpdev::slotOf(int fd) const
 int FakePpdev::open(const char *path, int flags)
 {
     Entry entry {::getpid(), -1, Op::Open, false, -1, 0, nowNs(), 0};
-    pthread_mutex_lock(&m_shared->state);
+    lock(&m_shared->state);
     int result = -1;
     int error = 0;
     if (!m_shared->present || m_path != path) {
@@ -190,7 +199,7 @@ int FakePpdev::open(const char *path, int flags)
 int FakePpdev::close(int fd)
 {
     Entry entry {::getpid(), std::int16_t(fd), Op::Close, false, -1, 0, nowNs(), 0};
-    pthread_mutex_lock(&m_shared->state);
+    lock(&m_shared->state);
     const int slot = slotOf(fd);
     if (slot >= 0) {
         auto &descriptor = m_shared->descriptors[slot];
@@ -228,7 +237,7 @@ int FakePpdev::flock(int fd, int operation)
     const int error = result < 0 ? errno : 0;
     entry.error = std::int16_t(error);
     entry.endNs = nowNs();
-    pthread_mutex_lock(&m_shared->state);
+    lock(&m_shared->state);
     append(entry);
     pthread_mutex_unlock(&m_shared->state);
     errno = error;
@@ -248,8 +257,8 @@ int FakePpdev::ioctl(int fd, unsigned long request, void *argument)
     default: break;
     }
 
-    pthread_mutex_lock(&m_shared->global);
-    pthread_mutex_lock(&m_shared->state);
+    lock(&m_shared->global);
+    lock(&m_shared->state);
     int error = 0;
     const int slot = slotOf(fd);
     auto *descriptor = slot >= 0 ? &m_shared->descriptors[slot] : nullptr;
@@ -283,14 +292,15 @@ int FakePpdev::ioctl(int fd, unsigned long request, void *argument)
                     break;
                 }
                 const timespec slice = inNs(1000000);
-                pthread_cond_timedwait(&m_shared->changed, &m_shared->state, &slice);
+                if (pthread_cond_timedwait(&m_shared->changed, &m_shared->state, &slice) == EOWNERDEAD)
+                    pthread_mutex_consistent(&m_shared->state);
             }
             --m_shared->sleeping;
             if (!error)
                 descriptor->claimed = true;
             pthread_mutex_unlock(&m_shared->state);
             pthread_sigmask(SIG_SETMASK, &callers, nullptr); // the signal is delivered here
-            pthread_mutex_lock(&m_shared->state);
+            lock(&m_shared->state);
         }
     } else if (entry.op == Op::Excl) {
         if (descriptor->claimed)
@@ -327,7 +337,7 @@ int FakePpdev::ioctl(int fd, unsigned long request, void *argument)
 
 void FakePpdev::setPresent(bool present)
 {
-    pthread_mutex_lock(&m_shared->state);
+    lock(&m_shared->state);
     if (m_shared->present && !present)
         ++m_shared->generation;
     m_shared->present = present;
@@ -336,7 +346,7 @@ void FakePpdev::setPresent(bool present)
 
 std::uint8_t FakePpdev::dataRegister() const
 {
-    pthread_mutex_lock(&m_shared->state);
+    lock(&m_shared->state);
     const std::uint8_t data = m_shared->data;
     pthread_mutex_unlock(&m_shared->state);
     return data;
@@ -344,7 +354,7 @@ std::uint8_t FakePpdev::dataRegister() const
 
 int FakePpdev::holder() const
 {
-    pthread_mutex_lock(&m_shared->state);
+    lock(&m_shared->state);
     const int slot = m_shared->holder;
     const auto &descriptor = m_shared->descriptors[slot < 0 ? 0 : slot];
     const int fd = slot >= 0 && descriptor.pid == ::getpid() ? descriptor.fd : -1;
@@ -354,7 +364,7 @@ int FakePpdev::holder() const
 
 bool FakePpdev::isWaiting(int fd) const
 {
-    pthread_mutex_lock(&m_shared->state);
+    lock(&m_shared->state);
     const int slot = slotOf(fd);
     const bool queued = slot >= 0 && m_shared->descriptors[slot].queued;
     pthread_mutex_unlock(&m_shared->state);
@@ -363,7 +373,7 @@ bool FakePpdev::isWaiting(int fd) const
 
 int FakePpdev::sleepingClaims() const
 {
-    pthread_mutex_lock(&m_shared->state);
+    lock(&m_shared->state);
     const int sleeping = m_shared->sleeping;
     pthread_mutex_unlock(&m_shared->state);
     return sleeping;
@@ -372,10 +382,11 @@ int FakePpdev::sleepingClaims() const
 bool FakePpdev::waitForSleepingClaim(int timeoutMs) const
 {
     const timespec deadline = inNs(std::int64_t(timeoutMs) * 1000000);
-    pthread_mutex_lock(&m_shared->state);
+    lock(&m_shared->state);
     int result = 0;
     while (m_shared->sleeping == 0 && result != ETIMEDOUT)
-        result = pthread_cond_timedwait(&m_shared->changed, &m_shared->state, &deadline);
+        if ((result = pthread_cond_timedwait(&m_shared->changed, &m_shared->state, &deadline)) == EOWNERDEAD)
+            pthread_mutex_consistent(&m_shared->state);
     const bool sleeping = m_shared->sleeping > 0;
     pthread_mutex_unlock(&m_shared->state);
     return sleeping;
@@ -383,7 +394,10 @@ bool FakePpdev::waitForSleepingClaim(int timeoutMs) const
 
 bool FakePpdev::globalMutexBusy() const
 {
-    if (pthread_mutex_trylock(&m_shared->global) != 0)
+    const int result = pthread_mutex_trylock(&m_shared->global);
+    if (result == EOWNERDEAD)
+        pthread_mutex_consistent(&m_shared->global);
+    else if (result != 0)
         return true;
     pthread_mutex_unlock(&m_shared->global);
     return false;
@@ -391,7 +405,7 @@ bool FakePpdev::globalMutexBusy() const
 
 int FakePpdev::claimsRepeatedWhileQueued() const
 {
-    pthread_mutex_lock(&m_shared->state);
+    lock(&m_shared->state);
     const int count = m_shared->repeatedWhileQueued;
     pthread_mutex_unlock(&m_shared->state);
     return count;
@@ -399,7 +413,7 @@ int FakePpdev::claimsRepeatedWhileQueued() const
 
 std::vector<FakePpdev::Entry> FakePpdev::log() const
 {
-    pthread_mutex_lock(&m_shared->state);
+    lock(&m_shared->state);
     std::vector<Entry> entries(m_shared->entries, m_shared->entries + m_shared->logCount);
     pthread_mutex_unlock(&m_shared->state);
     return entries;
@@ -412,7 +426,7 @@ std::size_t FakePpdev::droppedEntries() const
 
 void FakePpdev::clearLog()
 {
-    pthread_mutex_lock(&m_shared->state);
+    lock(&m_shared->state);
     m_shared->logCount = 0;
     m_shared->dropped = 0;
     pthread_mutex_unlock(&m_shared->state);

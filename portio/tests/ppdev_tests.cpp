@@ -549,7 +549,12 @@ TEST(PpdevSharing, aWriterAndAReaderShareThePortForAMinuteWithoutAHang)
     const pid_t writer = children.spawn(dir / "writer.err", [&] { return runProgram(fake, true); });
     const pid_t reader = children.spawn(dir / "reader.err", [&] { return runProgram(fake, false); });
     const auto codes = children.waitAll(int(std::chrono::milliseconds(SharingRun).count()) + 60000);
-    ASSERT_TRUE(codes) << "the programs hung; " << fake.sleepingClaims() << " claim(s) asleep";
+    if (!codes) {
+        const auto log = fake.log();
+        const double lastCall = log.empty() ? 0 : (log.back().endNs - log.front().startNs) / 1e9;
+        FAIL() << "the programs hung " << lastCall << " s into the run, with " << fake.sleepingClaims()
+               << " claim(s) asleep";
+    }
     EXPECT_EQ(*codes, (std::vector<int> {0, 0}));
     EXPECT_EQ(readFile(dir / "writer.err"), "");
     EXPECT_EQ(readFile(dir / "reader.err"), "");
@@ -558,18 +563,20 @@ TEST(PpdevSharing, aWriterAndAReaderShareThePortForAMinuteWithoutAHang)
     const auto log = fake.log();
     EXPECT_EQ(fake.droppedEntries(), 0u);
     int lastWritten = 0;
+    std::size_t failedCalls = 0, sleptClaims = 0, staleReads = 0;
     std::map<pid_t, std::vector<Op>> opsByPid;
     for (const auto &entry : log) {
-        EXPECT_EQ(entry.error, 0) << fakes::opName(entry.op) << " failed in " << entry.pid;
-        EXPECT_FALSE(entry.slept) << "a claim had to wait for the other program";
+        failedCalls += entry.error != 0;
+        sleptClaims += entry.slept;
         if (entry.op == Op::WData)
             lastWritten = entry.value;
         if (entry.op == Op::RData)
-            EXPECT_EQ(entry.value, lastWritten);
+            staleReads += entry.value != lastWritten;
         opsByPid[entry.pid].push_back(entry.op);
-        if (HasFailure())
-            break;
     }
+    EXPECT_EQ(failedCalls, 0u);
+    EXPECT_EQ(sleptClaims, 0u) << "claims that had to wait for the other program";
+    EXPECT_EQ(staleReads, 0u) << "reads that did not return the byte last written";
     // Each program: open, the start-up claim, then whole accesses only, close.
     for (const auto &[pid, ops] : opsByPid) {
         const Op data = pid == writer ? Op::WData : Op::RData;
