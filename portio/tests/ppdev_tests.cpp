@@ -10,6 +10,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -268,7 +271,57 @@ TEST(FakePpdev, anInterruptedClaimStaysQueuedAndIsHandedThePortLater)
 
 // ---- The backend ----
 
-TEST(PpdevPort, bindingAWriteAndAReadMakeExactlyTheseCalls)
+namespace {
+
+// Ends the test program with a failure if a test blocks for longer than
+// HangTimeoutMs (a wait the backend should have bounded), instead of
+// leaving it to CTest's timeout.
+class PpdevPort : public ::testing::Test
+{
+protected:
+    PpdevPort()
+        : m_guard(withoutSignals([this] {
+            std::unique_lock lock(m_mutex);
+            if (!m_ended.wait_for(lock, std::chrono::milliseconds(HangTimeoutMs), [this] { return m_done; })) {
+                std::fprintf(stderr, "%s hung\n", ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                std::_Exit(1);
+            }
+        }))
+    {
+    }
+    ~PpdevPort() override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_ended.notify_one();
+        m_guard.join();
+    }
+
+private:
+    // A thread that takes none of the process's signals: the tests' timers
+    // must reach the thread that waits.
+    template<typename Body>
+    static std::thread withoutSignals(Body body)
+    {
+        sigset_t all, previous;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &previous);
+        std::thread thread(std::move(body));
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        return thread;
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    bool m_done = false;
+    std::thread m_guard;
+};
+
+} // namespace
+
+TEST_F(PpdevPort, bindingAWriteAndAReadMakeExactlyTheseCalls)
 {
     FakePpdev fake;
     Messages messages;
@@ -304,7 +357,7 @@ TEST(PpdevPort, bindingAWriteAndAReadMakeExactlyTheseCalls)
     EXPECT_TRUE(messages.lines.empty());
 }
 
-TEST(PpdevPort, aPortThatCannotBeOpenedIsRefusedWithTheReason)
+TEST_F(PpdevPort, aPortThatCannotBeOpenedIsRefusedWithTheReason)
 {
     FakePpdev fake;
     Messages messages;
@@ -322,7 +375,7 @@ TEST(PpdevPort, aPortThatCannotBeOpenedIsRefusedWithTheReason)
 // lasts writes are kept and reads answer 0; the backend leaves no claim
 // queued behind; after the cause goes away the kept byte is written first and
 // the recovery is said once.
-TEST(PpdevPort, failuresAreSaidOnceAndTheKeptByteIsWrittenOnRecovery)
+TEST_F(PpdevPort, failuresAreSaidOnceAndTheKeptByteIsWrittenOnRecovery)
 {
     struct Scenario
     {
@@ -398,7 +451,7 @@ TEST(PpdevPort, failuresAreSaidOnceAndTheKeptByteIsWrittenOnRecovery)
     }
 }
 
-TEST(PpdevPort, aForeignSignalDuringTheClaimGivesUpTheClaimInsteadOfRepeatingIt)
+TEST_F(PpdevPort, aForeignSignalDuringTheClaimGivesUpTheClaimInsteadOfRepeatingIt)
 {
     FakePpdev fake;
     Messages messages;
@@ -428,7 +481,7 @@ TEST(PpdevPort, aForeignSignalDuringTheClaimGivesUpTheClaimInsteadOfRepeatingIt)
     fake.close(foreign);
 }
 
-TEST(PpdevPort, theLastByteIsWrittenWhenTheBackendEndsOrReportedAsNotWritten)
+TEST_F(PpdevPort, theLastByteIsWrittenWhenTheBackendEndsOrReportedAsNotWritten)
 {
     for (bool heldToTheEnd : {false, true}) {
         SCOPED_TRACE(heldToTheEnd ? "held to the end" : "released before the end");
