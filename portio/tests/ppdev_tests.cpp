@@ -501,8 +501,9 @@ TEST_F(PpdevPort, theLastByteIsWrittenWhenTheBackendEndsOrReportedAsNotWritten)
         port->out32(Lpt1DataPort, 0); // closing: kept, within the retry interval not tried
         EXPECT_EQ(port->inp32(Lpt1DataPort), 0);
         EXPECT_TRUE(fake.log().empty()) << describe(opsOf(fake.log()));
-        if (!heldToTheEnd)
+        if (!heldToTheEnd) {
             ASSERT_EQ(fake.ioctl(foreign, PPRELEASE, nullptr), 0);
+        }
         port.reset();
         if (heldToTheEnd) {
             EXPECT_EQ(fake.dataRegister(), 5);
