@@ -5,7 +5,9 @@
 #include "sequencer.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <system_error>
@@ -25,9 +27,10 @@ constexpr int CellCount = ChannelCount * StepCount;
 // Blocks of this size are read while looking for the end of the first line.
 constexpr std::size_t ReadBlockSize = 256 * 1024;
 
+// Blank, tab, line feed, vertical tab, form feed, carriage return.
 bool isAsciiSpace(char c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    return c == ' ' || static_cast<unsigned char>(c - '\t') <= '\r' - '\t';
 }
 
 std::optional<std::int16_t> inRange(std::optional<std::int16_t> value, int low, int high)
@@ -63,34 +66,96 @@ std::string patternLine(const Sequencer &seq)
     return line;
 }
 
+namespace {
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Skips a run of the byte c, eight bytes at a time while they all match.
+const char *skipRun(const char *p, const char *end, char c)
+{
+    std::uint64_t eight;
+    std::memset(&eight, c, sizeof eight);
+    for (std::uint64_t word; end - p >= 8; p += 8) {
+        std::memcpy(&word, p, sizeof word);
+        if (word != eight)
+            break;
+    }
+    while (p < end && *p == c)
+        ++p;
+    return p;
+}
+
+// Skips white space; a long run of blanks costs little.
+const char *skipSpace(const char *p, const char *end)
+{
+    static const auto blank = [] {
+        std::array<unsigned char, 256> table{};
+        for (int c = 0; c < 256; ++c)
+            table[std::size_t(c)] = isAsciiSpace(char(c));
+        return table;
+    }();
+    const auto at = [](const char *q) { return blank[static_cast<unsigned char>(*q)]; };
+    p = skipRun(p, end, ' '); // the common blank, a word at a time
+    for (; end - p >= 8; p += 8)
+        if (!(at(p) & at(p + 1) & at(p + 2) & at(p + 3) & at(p + 4) & at(p + 5) & at(p + 6) & at(p + 7)))
+            break;
+    while (p < end && isAsciiSpace(*p))
+        ++p;
+    return p;
+}
+
+} // namespace
+
 void WholeNumberParser::feed(std::string_view piece)
 {
-    for (const char c : piece) {
-        const bool digit = c >= '0' && c <= '9';
+    const char *p = piece.data();
+    const char *const end = p + piece.size();
+    while (p < end) {
         switch (m_state) {
         case State::Leading:
-            if (isAsciiSpace(c))
-                break;
-            if (c == '-') {
+        case State::Trailing:
+            p = skipSpace(p, end);
+            if (p == end)
+                return;
+            if (m_state == State::Trailing) {
+                m_state = State::Invalid; // something after the number
+                return;
+            }
+            if (*p == '-') {
                 m_negative = true;
                 m_state = State::AfterSign;
+                ++p;
                 break;
             }
             [[fallthrough]];
         case State::AfterSign:
-        case State::Digits:
-            if (digit) {
-                m_value = m_value * 10 + (c - '0');
-                m_state = m_value > 32768 ? State::Invalid : State::Digits;
-            } else if (m_state == State::Digits && isAsciiSpace(c)) {
-                m_state = State::Trailing;
-            } else {
+            if (!isDigit(*p)) {
                 m_state = State::Invalid;
+                return;
             }
-            break;
-        case State::Trailing:
-            if (!isAsciiSpace(c))
+            m_state = State::Digits;
+            [[fallthrough]];
+        case State::Digits:
+            if (m_value == 0)
+                p = skipRun(p, end, '0'); // leading zeros add nothing
+            for (; p < end && isDigit(*p); ++p) {
+                m_value = m_value * 10 + (*p - '0');
+                if (m_value > 32768) {
+                    m_state = State::Invalid; // more digits only make it larger
+                    return;
+                }
+            }
+            if (p == end)
+                return;
+            if (!isAsciiSpace(*p)) {
                 m_state = State::Invalid;
+                return;
+            }
+            m_state = State::Trailing;
+            ++p;
             break;
         case State::Invalid:
             return; // nothing can make it a number again
