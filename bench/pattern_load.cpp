@@ -79,11 +79,11 @@ int main(int argc, char **argv)
     };
     const std::string cells(160, '1');
     const Shape shapes[] = {
-        {"cell field without end", "", '1'},
-        {"blanks in the last-step field", cells + "|", ' '},
-        {"zeros in the first-step field", cells + "|20|", '0'},
-        {"tabs in the first-step field", cells + "|20|", '\t'},
-        {"digits in the speed field", cells + "|20|1|", '7'},
+        {"cell digits", "", '1'},
+        {"blanks in field 2", cells + "|", ' '},
+        {"zeros in field 3", cells + "|20|", '0'},
+        {"tabs in field 3", cells + "|20|", '\t'},
+        {"digits in field 4", cells + "|20|1|", '7'},
     };
     for (const Shape &shape : shapes) {
         const fs::path file = folder / "gross.bw2";
@@ -101,10 +101,10 @@ int main(int argc, char **argv)
             peakKiB = std::max(peakKiB, statusKiB("VmHWM") - before);
         }
         fs::remove(file);
-        const std::string name = std::to_string(megabytes) + " MB, " + shape.what;
+        const std::string name = "load " + std::to_string(megabytes) + " MB, " + shape.what;
         const double median = bench::quantile(times, 0.5);
-        bench::row(name + ": load, median of 5", median, "ms", "< 1000", median < 1000);
-        bench::row(name + ": peak memory growth", double(peakKiB) / 1024.0, "MB", "< 2", peakKiB < 2048);
+        bench::row(name + ": median", median, "ms", "< 1000", median < 1000);
+        bench::row(name + ": memory", double(peakKiB) / 1024.0, "MB", "< 2", peakKiB < 2048);
     }
     fs::remove_all(folder);
     return 0;

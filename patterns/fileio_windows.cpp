@@ -111,9 +111,19 @@ bool isReadOnly(const std::filesystem::path &path)
 
 int replaceFile(const std::filesystem::path &from, const std::filesystem::path &to)
 {
+    if (to.filename().native().size() > 255)
+        return ENAMETOOLONG; // longer than any Windows file system stores
     if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return 0;
-    return errnoOf(::GetLastError());
+    const DWORD error = ::GetLastError();
+    // The folder was just found for the temporary file, so a path that is
+    // not found now is one that grew too long with the name.
+    if (error == ERROR_PATH_NOT_FOUND) {
+        const DWORD folder = ::GetFileAttributesW(to.parent_path().c_str());
+        if (folder != INVALID_FILE_ATTRIBUTES && (folder & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return ENAMETOOLONG;
+    }
+    return errnoOf(error);
 }
 
 void syncFolder(const std::filesystem::path &)
