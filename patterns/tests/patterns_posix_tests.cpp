@@ -188,11 +188,6 @@ TEST(PosixPatternFile, aFolderWithoutWritePermissionIsNamedWithItsReason)
     EXPECT_NE(error->find("Es fehlt die Berechtigung, in diesem Ordner zu schreiben."), std::string::npos) << *error;
 }
 
-TEST(PosixPatternFile, quotaHasItsOwnReason)
-{
-    EXPECT_EQ(saveFailureReason(EDQUOT), "Der Speicherplatz, der diesem Benutzer zusteht, ist aufgebraucht.");
-}
-
 // Which typed names POSIX refuses, and why; every other name is saved and
 // listed under the name typed.
 TEST(PosixFileRules, namesRefusedAndNamesSaved)

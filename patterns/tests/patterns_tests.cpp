@@ -141,8 +141,9 @@ TEST(PatternFile, loadCases)
         EXPECT_EQ(rig.seq.firstActiveStepText(), std::to_string(c.first)) << c.name;
         EXPECT_EQ(rig.seq.stepTimePosition(), c.speed) << c.name;
         EXPECT_EQ(failed, c.message) << c.name;
-        if (c.content)
+        if (c.content) {
             EXPECT_EQ(folder.read("t.bw2"), *c.content) << c.name << ": the load changed the file";
+        }
     }
 }
 
