@@ -1,15 +1,10 @@
 #include "filepanel.h"
 
+#include "filerules.h"
 #include "patternfile.h"
 
 #include <algorithm>
 #include <system_error>
-
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
-#endif
 
 namespace fs = std::filesystem;
 
@@ -24,18 +19,6 @@ bool hasPatternExtension(const std::string &name)
     const std::string tail = name.substr(name.size() - Extension.size());
     return std::equal(tail.begin(), tail.end(), Extension.begin(), Extension.end(),
                       [](char a, char b) { return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b; });
-}
-
-bool isHidden(const fs::directory_entry &entry, const std::string &name)
-{
-#ifdef _WIN32
-    const DWORD attributes = ::GetFileAttributesW(entry.path().c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES
-           && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;
-#else
-    (void)entry;
-    return name.front() == '.';
-#endif
 }
 
 } // namespace
@@ -54,7 +37,7 @@ std::vector<std::string> FilePanel::listPatternFiles(const fs::path &folder)
         if (!it->is_regular_file(statError))
             continue;
         const std::string name = utf8FromPath(it->path().filename());
-        if (name.empty() || isHidden(*it, name) || !hasPatternExtension(name))
+        if (name.empty() || filerules::isHiddenEntry(it->path(), name) || !hasPatternExtension(name))
             continue;
         names.push_back(name);
     }

@@ -1,85 +1,23 @@
+// The pattern file and the file panel on every platform. Rules that differ
+// between platforms are tested in patterns_<platform>_tests.cpp.
+
 #include "filepanel.h"
 #include "patternfile.h"
 
-#include "portio.h"
-#include "recordingport.h"
-#include "sequencer.h"
+#include "testsupport.h"
+#include "wholelinereference.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace patterns;
+using namespace testsupport;
 using sequencer::Sequencer;
-
-namespace {
-
-class Folder
-{
-public:
-    Folder()
-    {
-        static int counter = 0;
-        m_path = fs::temp_directory_path()
-                 / ("patterns-tests-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        fs::remove_all(m_path);
-        fs::create_directories(m_path);
-    }
-    ~Folder() { fs::remove_all(m_path); }
-    const fs::path &path() const { return m_path; }
-    void write(const std::string &name, const std::string &bytes) const
-    {
-        std::ofstream(m_path / name, std::ios::binary) << bytes;
-    }
-    std::string read(const std::string &name) const
-    {
-        std::ifstream in(m_path / name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    std::vector<std::string> names() const
-    {
-        std::vector<std::string> all;
-        for (const auto &entry : fs::directory_iterator(m_path))
-            all.push_back(entry.path().filename().string());
-        std::sort(all.begin(), all.end());
-        return all;
-    }
-
-private:
-    fs::path m_path;
-};
-
-// A sequencer that went through start-up and then got a recognisable
-// state, so that a load that leaves something alone can be seen to.
-struct Rig
-{
-    portio::RecordingPort port;
-    portio::ScopedPortBackend scope{port};
-    Sequencer seq;
-    Rig()
-    {
-        seq.startUp();
-        for (int c = 1; c <= 8; ++c)
-            for (int i = 0; i < 20; ++i)
-                seq.setCell(c, i, std::int16_t((c + i) % 3 == 0));
-        seq.setLastActiveStep(7);
-        seq.setFirstActiveStep(3);
-        seq.selectStepTime(5);
-    }
-};
-
-std::string cellsOf(const Sequencer &seq)
-{
-    return patternLine(seq).substr(0, 160);
-}
-
-} // namespace
 
 TEST(PatternFile, savesTheExampleBytes)
 {
@@ -203,8 +141,9 @@ TEST(PatternFile, loadCases)
         EXPECT_EQ(rig.seq.firstActiveStepText(), std::to_string(c.first)) << c.name;
         EXPECT_EQ(rig.seq.stepTimePosition(), c.speed) << c.name;
         EXPECT_EQ(failed, c.message) << c.name;
-        if (c.content)
+        if (c.content) {
             EXPECT_EQ(folder.read("t.bw2"), *c.content) << c.name << ": the load changed the file";
+        }
     }
 }
 
@@ -228,76 +167,258 @@ TEST(PatternFile, wholeNumbers)
         {"-32769", std::nullopt},       {"", std::nullopt}, {" ", std::nullopt}, {"-", std::nullopt},
         {"+5", std::nullopt}, {"1.0", std::nullopt}, {"1e1", std::nullopt}, {"1 2", std::nullopt},
         {"- 5", std::nullopt}, {"--5", std::nullopt}, {"99999999999999999999", std::nullopt},
+        {"5-", std::nullopt}, {" -12\t", -12}, {"000000000000000000000032767", 32767}, {"-3 -", std::nullopt},
     };
+    const auto shown = [](std::optional<std::int16_t> v) { return v ? std::optional<int>(*v) : std::nullopt; };
     for (auto [text, expected] : cases) {
-        const auto value = parseWholeNumber(text);
-        EXPECT_EQ(value ? std::optional<int>(*value) : std::nullopt, expected) << '"' << text << '"';
+        EXPECT_EQ(shown(parseWholeNumber(text)), expected) << '"' << text << '"';
+        // The same text fed one character at a time.
+        WholeNumberParser parser;
+        for (const char c : std::string_view(text))
+            parser.feed(std::string_view(&c, 1));
+        EXPECT_EQ(shown(parser.result()), expected) << '"' << text << "\" in pieces";
     }
 }
 
-TEST(PatternFile, refusesNamesThatLeaveTheFolder)
+namespace {
+
+// A random first line in the shape of a pattern file and its near misses:
+// cell fields of any length, number fields with long blank runs, signs,
+// leading zeros and stray characters, any number of fields, CR, LF and
+// further lines.
+std::string randomContent(std::mt19937 &random)
+{
+    const auto pick = [&](std::string_view from) { return from[random() % from.size()]; };
+    const auto blanks = [&] {
+        const unsigned length = random() % 8 == 0 ? random() % 5000 : random() % 3;
+        std::string run;
+        for (unsigned i = 0; i < length; ++i)
+            run += pick(" \t\v\f\n");
+        return run;
+    };
+    std::string content;
+    if (random() % 20 == 0)
+        return content;
+    const unsigned cellLength = random() % 6 == 0 ? random() % 2000 : 150 + random() % 20;
+    for (unsigned i = 0; i < cellLength; ++i)
+        content += random() % 50 == 0 ? pick("3x |-\n") : pick("012");
+    const unsigned fields = random() % 7;
+    for (unsigned f = 0; f < fields; ++f) {
+        content += '|';
+        content += blanks();
+        if (random() % 4 == 0)
+            content += '-';
+        if (random() % 6 == 0)
+            content += std::string(random() % 3000, '0');
+        content += std::to_string(int(random() % 25) - 2);
+        if (random() % 10 == 0)
+            content += std::to_string(random());
+        if (random() % 12 == 0)
+            content += pick("+.e -x|");
+        content += blanks();
+    }
+    switch (random() % 4) {
+    case 0: content += "\r\n"; break;
+    case 1: content += "\r\n" + std::string(160, '1') + "|9|2|3\r\n"; break;
+    case 2: content += "\n"; break;
+    default: break;
+    }
+    return content;
+}
+
+// Feeds content to the block reader in random pieces.
+FirstLine readInPieces(std::string_view content, std::mt19937 &random)
+{
+    FirstLineReader reader;
+    while (!content.empty()) {
+        const std::size_t size = std::min<std::size_t>(content.size(), 1 + random() % (random() % 2 ? 7 : 4096));
+        if (!reader.feed(content.substr(0, size)))
+            break;
+        content.remove_prefix(size);
+    }
+    return reader.finish();
+}
+
+} // namespace
+
+TEST(PatternFile, blockReaderLoadsWhatTheWholeLineReaderLoads)
+{
+    std::vector<std::string> contents;
+    std::mt19937 random(4711);
+    for (int i = 0; i < 3000; ++i)
+        contents.push_back(randomContent(random));
+    // The fuzz corpus: its first byte sets the fuzz target up, the rest is
+    // a file; both readings are files here.
+    for (const auto &entry : fs::directory_iterator(fs::path(PATTERNS_FUZZ_CORPUS))) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+        contents.push_back(bytes);
+        if (!bytes.empty())
+            contents.push_back(bytes.substr(1));
+    }
+    ASSERT_GT(contents.size(), 3000u + 4);
+
+    Folder folder;
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+        const std::string &content = contents[i];
+        const unsigned variant = unsigned(i);
+        Rig expected(variant), pieces(variant), whole(variant);
+        const bool expectedFailed = reference::loadWholeLine(expected.seq, content);
+        const std::string state = loadedState(expected.seq);
+        EXPECT_EQ(applyFirstLine(pieces.seq, readInPieces(content, random)), expectedFailed) << content;
+        EXPECT_EQ(loadedState(pieces.seq), state) << content;
+        EXPECT_EQ(loadPatternText(whole.seq, content), expectedFailed) << content;
+        EXPECT_EQ(loadedState(whole.seq), state) << content;
+        if (i % 10 == 0) { // and through a file
+            Rig file(variant);
+            folder.write("t.bw2", content);
+            EXPECT_EQ(loadPatternFile(file.seq, folder.path(), "t.bw2"), expectedFailed) << content;
+            EXPECT_EQ(loadedState(file.seq), state) << content;
+        }
+    }
+}
+
+TEST(PatternFile, longFieldsAcrossManyBlocksLoadAsWholeLines)
+{
+    const std::string good = "|" + std::string(700000, ' ') + "5|" + std::string(300000, '0') + "3 \t|-1";
+    const std::string contents[] = {
+        std::string(900000, '1') + "|20|1|0",                        // a huge cell field, no line end
+        std::string(160, '2') + good + "\r\n",                       // huge but good number fields
+        std::string(160, '1') + "|" + std::string(600000, '7') + "|1|0\r\n", // a huge number
+        std::string(160, '0') + "|20|1|0|" + std::string(800000, 'x'), // a huge fifth field
+        std::string(1000000, '|'),                                    // nothing but separators
+        std::string(700000, '1') + std::string(1, '\0') + "|20|1|0\r\n",
+    };
+    Folder folder;
+    for (const std::string &content : contents) {
+        Rig expected, file;
+        const bool expectedFailed = reference::loadWholeLine(expected.seq, content);
+        folder.write("gross.bw2", content);
+        EXPECT_EQ(loadPatternFile(file.seq, folder.path(), "gross.bw2"), expectedFailed) << content.substr(0, 200);
+        EXPECT_EQ(loadedState(file.seq), loadedState(expected.seq)) << content.substr(0, 200);
+    }
+}
+
+TEST(PatternFile, theReaderKeepsOnlyWhatTheLoadUses)
+{
+    FirstLineReader reader;
+    const std::string block(1 << 20, '1');
+    for (int i = 0; i < 64; ++i)
+        ASSERT_TRUE(reader.feed(block));
+    const FirstLine line = reader.finish();
+    EXPECT_EQ(line.cells, std::string(160, '1'));
+    EXPECT_EQ(line.fieldCount, 1);
+
+    FirstLineReader ended; // nothing after the fourth field is wanted
+    EXPECT_TRUE(ended.feed("1|2|3"));
+    EXPECT_FALSE(ended.feed("|4|"));
+    EXPECT_FALSE(ended.feed("rest"));
+    EXPECT_EQ(ended.finish().fieldCount, 4);
+}
+
+TEST(PatternFile, anythingButARegularFileIsAFileThatCannotBeOpened)
+{
+    Folder folder;
+    fs::create_directories(folder.path() / "ordner.bw2");
+    Rig rig;
+    const std::string before = loadedState(rig.seq);
+    EXPECT_TRUE(loadPatternFile(rig.seq, folder.path(), "ordner.bw2"));
+    Rig missing;
+    EXPECT_TRUE(loadPatternFile(missing.seq, folder.path(), "fehlt.bw2"));
+    EXPECT_EQ(loadedState(rig.seq), loadedState(missing.seq)) << "the same as a missing file";
+    EXPECT_NE(loadedState(rig.seq), before) << "the range became 1 to 20";
+}
+
+TEST(PatternFile, refusesNamesThatLeaveTheFolderOnEveryPlatform)
 {
     Folder folder;
     fs::create_directories(folder.path() / "sub");
     Rig rig;
-    for (const std::string &name : std::vector<std::string>{"a/b", "a\\b", ".", "..", "../x", "/tmp/x", "sub/", std::string("a\0b", 3)}) {
+    for (const std::string &name : std::vector<std::string>{"a/b", "a\\b", "../x", "/tmp/x", "sub/", ""}) {
         const SaveError error = savePatternFile(rig.seq, folder.path() / "sub", name);
         ASSERT_TRUE(error) << name;
-        EXPECT_NE(error->find("\"" + name + "\""), std::string::npos) << *error;
+        EXPECT_NE(error->find(name.empty() ? "kein Dateiname" : "\"" + name + "\""), std::string::npos) << *error;
+        EXPECT_NE(error->find("Es wurde nichts gespeichert."), std::string::npos) << *error;
     }
     EXPECT_EQ(folder.names(), std::vector<std::string>{"sub"});
     EXPECT_TRUE(fs::is_empty(folder.path() / "sub"));
 }
 
-TEST(PatternFile, aFailedWriteKeepsTheOldFileWholeAndLeavesNoTemporary)
+TEST(PatternFile, saveFailuresNameFileAndFolderWithAGermanReason)
 {
     Folder folder;
     Rig rig;
-    const std::string old = std::string(160, '2') + "|9|8|7\r\n";
-    folder.write("alt.bw2", old);
-
-    // Any write past 100 bytes fails, as on a full disk.
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved {};
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = 100;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const SaveError error = savePatternFile(rig.seq, folder.path(), "alt");
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-
-    ASSERT_TRUE(error);
-    EXPECT_NE(error->find("\"alt.bw2\""), std::string::npos) << *error;
-    EXPECT_NE(error->find("File too large"), std::string::npos) << *error;
-    EXPECT_EQ(folder.read("alt.bw2"), old);
-    EXPECT_EQ(folder.names(), std::vector<std::string>{"alt.bw2"});
-}
-
-TEST(PatternFile, saveFailuresAreReportedWithTheirReason)
-{
-    Folder folder;
-    Rig rig;
-    struct Case { fs::path folder; std::string name; const char *reason; };
-    const Case cases[] = {
-        {folder.path() / "missing", "abc", "No such file or directory"},
-        {folder.path(), std::string(260, 'n'), "File name too long"},
+    const std::string longName = std::string(150, 'n') + std::string(150, 'e');
+    struct Case
+    {
+        fs::path folder;
+        std::string name;
+        const char *reason;
+        const char *shownName;
     };
-    fs::create_directories(folder.path() / "dir.bw2"); // a folder in the way
+    const Case cases[] = {
+        {folder.path() / "fehlt", "abc", "Der Ordner existiert nicht.", "\"abc.bw2\""},
+        {folder.path(), longName, "Der Name ist zu lang.",
+         "\"nnnnnnnnnnnnnnnnnnnnnnnnnnnnnn\xE2\x80\xA6" "eeeeeeeeeeeeeeeeeeeeeeeee.bw2\""},
+    };
     for (const Case &c : cases) {
         const SaveError error = savePatternFile(rig.seq, c.folder, c.name);
         ASSERT_TRUE(error) << c.name;
-        EXPECT_NE(error->find("konnte nicht gespeichert werden"), std::string::npos) << *error;
+        EXPECT_NE(error->find("konnte im Ordner \"" + utf8FromPath(c.folder) + "\" nicht gespeichert werden. "),
+                  std::string::npos) << *error;
         EXPECT_NE(error->find(c.reason), std::string::npos) << *error;
+        EXPECT_NE(error->find(c.shownName), std::string::npos) << *error;
     }
+    fs::create_directories(folder.path() / "dir.bw2"); // a folder in the way
     EXPECT_TRUE(savePatternFile(rig.seq, folder.path(), "dir"));
     EXPECT_EQ(folder.names(), std::vector<std::string>{"dir.bw2"});
 }
 
-TEST(FilePanel, listsOnlyVisibleRegularPatternFilesSorted)
+TEST(PatternFile, germanReasonsForTheCommonFailures)
+{
+    const std::pair<std::errc, const char *> cases[] = {
+        {std::errc::no_space_on_device, "Auf dem Datenträger ist kein Platz mehr frei."},
+        {std::errc::permission_denied, "Es fehlt die Berechtigung, in diesem Ordner zu schreiben."},
+        {std::errc::operation_not_permitted, "Es fehlt die Berechtigung, in diesem Ordner zu schreiben."},
+        {std::errc::filename_too_long, "Der Name ist zu lang."},
+        {std::errc::read_only_file_system, "Der Datenträger ist schreibgeschützt."},
+        {std::errc::no_such_file_or_directory, "Der Ordner existiert nicht."},
+        {std::errc::not_a_directory, "Der Ordner existiert nicht."},
+        {std::errc::file_too_large, "Die Datei wäre größer, als das System erlaubt."},
+        {std::errc::is_a_directory, "Dort liegt ein Ordner mit demselben Namen."},
+        {std::errc::io_error, "Der Datenträger meldet einen Schreibfehler."},
+    };
+    for (auto [error, reason] : cases)
+        EXPECT_EQ(saveFailureReason(int(error)), reason);
+    // Any other failure in the system's own words.
+    const int other = int(std::errc::too_many_files_open);
+    EXPECT_EQ(saveFailureReason(other), std::generic_category().message(other) + ".");
+}
+
+TEST(PatternFile, longNamesAreShortenedInTheMiddle)
+{
+    const std::string sixty(60, 'a');
+    const std::string ae = "\xC3\xA4"; // ä, two bytes
+    std::string umlauts;
+    for (int i = 0; i < 70; ++i)
+        umlauts += ae;
+    const std::string ellipsis = "\xE2\x80\xA6";
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"kurz.bw2", "kurz.bw2"},
+        {sixty, sixty},
+        {sixty + "b.bw2", std::string(30, 'a') + ellipsis + std::string(24, 'a') + "b.bw2"},
+        {umlauts, umlauts.substr(0, 60) + ellipsis + umlauts.substr(0, 58)},
+    };
+    for (const auto &[name, shown] : cases)
+        EXPECT_EQ(shortenMiddle(name), shown) << name;
+    EXPECT_EQ(shortenMiddle("abcdefghij", 5), "ab" + ellipsis + "ij");
+}
+
+TEST(FilePanel, listsOnlyRegularPatternFilesSorted)
 {
     Folder folder;
-    for (const char *name : {"b.bw2", "a.bw2", "C.BW2", ".hidden.bw2", "notes.txt", "x.bw2.txt", "bw2"})
+    for (const char *name : {"b.bw2", "a.bw2", "C.BW2", "notes.txt", "x.bw2.txt", "bw2"})
         folder.write(name, "1|20|1|0\r\n");
     fs::create_directories(folder.path() / "folder.bw2");
     EXPECT_EQ(FilePanel::listPatternFiles(folder.path()), (std::vector<std::string>{"C.BW2", "a.bw2", "b.bw2"}));
