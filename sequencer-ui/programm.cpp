@@ -449,6 +449,16 @@ void Programm::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+void Programm::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    // A click on the disabled window while the about dialog is open hands
+    // the keyboard on to the dialog, as the platform does on Windows for a
+    // window that owns a dialog.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !isEnabled() && m_info)
+        m_info->activateWindow();
+}
+
 void Programm::openInfo()
 {
     if (m_info)
@@ -460,7 +470,13 @@ void Programm::openInfo()
     // when the disabled window is clicked.
     setEnabled(false);
     m_info = new Info();
-    const auto giveBack = [this] { setEnabled(true); };
+    // The keyboard comes back to this window with its input, also where no
+    // window manager hands it over.
+    const auto giveBack = [this] {
+        setEnabled(true);
+        if (isVisible())
+            activateWindow();
+    };
     connect(m_info, &QDialog::finished, this, giveBack);
     connect(m_info, &QObject::destroyed, this, giveBack);
     m_info->winId();

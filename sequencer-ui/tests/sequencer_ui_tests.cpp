@@ -482,6 +482,8 @@ TEST(Info, takesTheFocusOnOpeningSoEnterAndSpaceClickOk)
         flushDeletes();
         EXPECT_EQ(w.info(), nullptr) << "key " << key;
         EXPECT_TRUE(w.isEnabled()) << "key " << key;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &w; }, 10000))
+            << "the keyboard returns to the main window, key " << key;
     }
 }
 
@@ -524,6 +526,21 @@ TEST(Info, belongsToTheMainWindowWithoutBlockingOthers)
     EXPECT_TRUE(info->isEnabled());
     EXPECT_TRUE(other.isEnabled());
     EXPECT_FALSE(w.isEnabled());
+
+    // A click on the disabled main window activates it; the keyboard passes
+    // on to the dialog.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == info; }, 10000));
+    std::vector<QWindow *> focused;
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, &other,
+                     [&](QWindow *window) { focused.push_back(window); });
+    w.activateWindow(); // as the window manager does on the click
+    const auto handedOn = [&] {
+        return focused.size() >= 2 && focused[focused.size() - 2] == w.windowHandle()
+               && focused.back() == info->windowHandle();
+    };
+    EXPECT_TRUE(QTest::qWaitFor(handedOn, 10000)) << focused.size() << " focus changes";
+    EXPECT_EQ(QApplication::activeWindow(), info);
+    EXPECT_EQ(QApplication::focusWidget(), info->Command1);
     info->Command1->click();
     flushDeletes();
 }
@@ -746,8 +763,9 @@ TEST(Accessibility, everyControlIsNamedInGerman)
         ASSERT_TRUE(face);
         EXPECT_EQ(face->role(), row.role) << row.name;
         EXPECT_EQ(face->text(QAccessible::Name), QString::fromUtf8(row.name));
-        if (row.description)
+        if (row.description) {
             EXPECT_EQ(face->text(QAccessible::Description), QString::fromUtf8(row.description)) << row.name;
+        }
     }
     // A drop-down list is labelled by its caption (on Unix Qt names it by
     // its current entry and gives the caption as its label).
@@ -760,9 +778,10 @@ TEST(Accessibility, everyControlIsNamedInGerman)
 
     // Nothing that takes the focus goes unnamed.
     for (QWidget *widget : w.findChildren<QWidget *>())
-        if (widget->focusPolicy() != Qt::NoFocus && !qobject_cast<QAbstractItemView *>(widget->parentWidget()))
+        if (widget->focusPolicy() != Qt::NoFocus && !qobject_cast<QAbstractItemView *>(widget->parentWidget())) {
             EXPECT_FALSE(accessible(widget)->text(QAccessible::Name).trimmed().isEmpty())
                 << widget->metaObject()->className() << " " << widget->objectName().toStdString();
+        }
 
     // State and values follow the controls.
     const auto state = [&](QWidget *cell) { return accessible(cell)->state(); };
