@@ -2,9 +2,30 @@
 
 #include "portio.h"
 
+#include "monitortrace.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QLabel>
 #include <QTimer>
-#include "monitortrace.h"
+
+namespace {
+
+// Screen readers announce a plain top-level QWidget as a "filler"; the
+// monitor's window is a window, named by its title.
+QAccessibleInterface *windowAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("Form1") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
+
+QString lampState(int image)
+{
+    return image == monitor::ImageOn ? QStringLiteral("an") : QStringLiteral("aus");
+}
+
+} // namespace
 
 ImageList::ImageList()
     : m_images{QPixmap(":/schaltblick/lamp1.png"), QPixmap(":/schaltblick/lamp2.png")}
@@ -21,6 +42,11 @@ Form1::Form1(QWidget *parent)
                           | Qt::WindowCloseButtonHint)
     , m_monitor([] { return std::int16_t(portio::LptIn()); }, [this](int k, int image) { setIndicator(k, image); })
 {
+    static const bool accessibleWindow = [] {
+        QAccessible::installFactory(windowAccessible);
+        return true;
+    }();
+    (void)accessibleWindow;
     setObjectName("Form1");
     setWindowTitle("Relais Simulation");
     setWindowIcon(QIcon(":/schaltblick/icon.png"));
@@ -30,6 +56,7 @@ Form1::Form1(QWidget *parent)
     Picture1->setObjectName("Picture1");
     Picture1->setPixmap(QPixmap(":/schaltblick/card.png"));
     Picture1->setGeometry(0, 0, 288, 114); // its last column lies outside the window
+    Picture1->setAccessibleName(QStringLiteral("Relaiskarte"));
 
     for (int k = 0; k < monitor::LampCount; ++k) {
         QLabel *lamp = new QLabel(this);
@@ -37,6 +64,8 @@ Form1::Form1(QWidget *parent)
         lamp->setProperty("index", k);
         lamp->setGeometry(52 + 25 * k, 61, 8, 8);
         lamp->setPixmap(ImageList1.listImage(monitor::ImageOff));
+        lamp->setAccessibleName(QStringLiteral("Lampe %1").arg(k + 1));
+        lamp->setAccessibleDescription(lampState(monitor::ImageOff));
         lamp->raise();
         Picture2[std::size_t(k)] = lamp;
         m_shown[std::size_t(k)] = monitor::ImageOff;
@@ -65,6 +94,7 @@ void Form1::setIndicator(int k, int image)
 {
     m_shown[std::size_t(k)] = image;
     Picture2[std::size_t(k)]->setPixmap(ImageList1.listImage(image));
+    Picture2[std::size_t(k)]->setAccessibleDescription(lampState(image));
     if (k == monitor::LampCount - 1) { // Scan sets the lamps 0 to 7 in turn: all are set now
         int shown = 0;
         for (int lamp = 0; lamp < monitor::LampCount; ++lamp)

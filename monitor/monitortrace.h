@@ -11,5 +11,5 @@ void traceLampsShown(int byte);
 }
 #define BLINKWERK_TRACE_LAMPS(byte) ::monitor::traceLampsShown(byte)
 #else
-#define BLINKWERK_TRACE_LAMPS(byte) ((void)0)
+#define BLINKWERK_TRACE_LAMPS(byte) ((void)(byte))
 #endif

@@ -12,13 +12,23 @@ void RelayMonitor::tick()
 {
     if (m_readPort() == m_lastPortValue)
         return;
-    Scan();
-    m_lastPortValue = m_readPort();
+    // The remembered value is the one the lamps show: were it a later
+    // reading, a change between the readings would leave the lamps wrong
+    // for as long as the port then stays. The third reading is kept, so a
+    // change costs the same three port reads as always; it decides nothing.
+    m_lastPortValue = scan();
+    [[maybe_unused]] const std::int16_t third = m_readPort();
 }
 
 void RelayMonitor::Scan()
 {
-    std::int16_t x = m_readPort();
+    scan();
+}
+
+std::int16_t RelayMonitor::scan()
+{
+    const std::int16_t reading = m_readPort();
+    std::int16_t x = reading;
     // Flag p holds bit p - 1 of the reading, found from the highest weight
     // down by subtraction.
     std::array<std::uint8_t, LampCount + 1> flag{}; // flag[1] to flag[8]
@@ -32,6 +42,7 @@ void RelayMonitor::Scan()
     }
     for (int k = 0; k < LampCount; ++k)
         m_setIndicator(k, flag[std::size_t(k + 1)] + 1);
+    return reading;
 }
 
 } // namespace monitor

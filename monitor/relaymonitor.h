@@ -4,9 +4,11 @@
 //
 // A tick reads the port; when the reading differs from LastPortValue it
 // calls Scan (which reads the port a second time and sets all eight
-// indicators from that reading) and then reads a third time and keeps that
-// reading in LastPortValue. A tick whose reading equals LastPortValue reads
-// once and draws nothing.
+// indicators from that reading), keeps the reading Scan drew in
+// LastPortValue, and reads the port a third time. A tick whose reading
+// equals LastPortValue reads once and draws nothing. So LastPortValue is
+// always what the lamps show, and a port that changed while a tick drew is
+// drawn again on the next tick.
 
 #include <array>
 #include <cstdint>
@@ -34,6 +36,8 @@ public:
     std::int16_t lastPortValue() const { return m_lastPortValue; }
 
 private:
+    std::int16_t scan(); // Scan, returning the reading it drew
+
     ReadPort m_readPort;
     SetIndicator m_setIndicator;
     std::int16_t m_lastPortValue = 0;

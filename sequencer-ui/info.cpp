@@ -4,6 +4,7 @@
 #include "dialogfont.h"
 #include "programm.h"
 
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QShowEvent>
 
@@ -34,6 +35,8 @@ Info::Info(QWidget *parent)
     setObjectName("Info");
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(" ");
+    // The title bar shows no text; a screen reader still names the dialog.
+    setAccessibleName(QString::fromUtf8("Über BlinkwerkV2.1"));
     setWindowIcon(QIcon(":/blinkwerk/icon.png"));
     setFont(blinkwerk::dialogFont());
     QPalette background = palette();
@@ -46,6 +49,7 @@ Info::Info(QWidget *parent)
     Picture1 = place(new ClickLabel(this), "Picture1", 8, 0);
     Picture1->setPixmap(QPixmap(":/blinkwerk/banner.png"));
     Picture1->resize(360, 70);
+    Picture1->setAccessibleName(QStringLiteral("BlinkwerkV2.1"));
 
     Label1 = place(new QLabel(this), "Label1", 8, 88);
     Label1->setWordWrap(false);
@@ -70,6 +74,7 @@ Info::Info(QWidget *parent)
     Picture2->setLineWidth(2);
     Picture2->setPixmap(QPixmap(":/blinkwerk/portrait.png"));
     Picture2->resize(64, 94);
+    Picture2->setAccessibleName(QString::fromUtf8("Porträt"));
     Picture2->hide();
 
     connect(Command1, &QPushButton::clicked, this, &QDialog::accept);
@@ -94,5 +99,19 @@ QString Info::descriptionText()
 void Info::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    // The dialog takes the keyboard at once, also where no window manager
+    // hands it over, so that Enter or Space right after opening clicks "OK".
+    activateWindow();
     Command1->setFocus(Qt::OtherFocusReason);
+}
+
+void Info::keyPressEvent(QKeyEvent *event)
+{
+    // "OK", the close box and the platform's close key close the dialog;
+    // Escape, which a QDialog takes as a rejection, does not.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }

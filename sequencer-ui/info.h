@@ -1,8 +1,11 @@
 #pragma once
 // Info, the about dialog: a banner, the description text, three contact
-// rows and "OK". It has no parent window, so that it stays usable while the
-// main window is disabled behind it; it deletes itself when closed, however
-// it is closed, so that every opening starts from its state at creation.
+// rows and "OK". It has no parent widget, so that it stays usable while the
+// main window is disabled behind it (the opener makes the main window its
+// transient parent for the window manager); it deletes itself when closed,
+// however it is closed, so that every opening starts from its state at
+// creation. It closes by "OK", its close box or the platform's close key,
+// not by Escape, and takes the keyboard focus when shown.
 
 #include <QDialog>
 
@@ -28,4 +31,5 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 };

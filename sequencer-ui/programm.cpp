@@ -7,8 +7,12 @@
 #include "patternfile.h"
 #include "steptime.h"
 #include "steptimer.h"
+#include "termination.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCloseEvent>
+#include <QDir>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFrame>
@@ -18,8 +22,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QKeyEvent>
 #include <QShowEvent>
 #include <QSignalBlocker>
+#include <QWindow>
 
 #include <limits>
 
@@ -37,6 +43,85 @@ using sequencer::StepTimeTable;
 
 namespace {
 
+// A horizontal scroll bar whose keys go the way its arrows do, as a
+// platform scroll bar's: Left and Down lower the value by one, Right and Up
+// raise it, Home and End go to the ends. Qt's scroll bars come with
+// inverted key controls, which would make Left raise the value. Each key
+// triggers the same action as a click on an arrow, so the bar's
+// valueChanged handler runs just the same.
+class StepBar final : public QScrollBar
+{
+public:
+    explicit StepBar(QWidget *parent)
+        : QScrollBar(Qt::Horizontal, parent)
+    {
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->modifiers() & ~Qt::KeypadModifier) {
+            QScrollBar::keyPressEvent(event);
+            return;
+        }
+        SliderAction action = SliderNoAction;
+        switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Down: action = SliderSingleStepSub; break;
+        case Qt::Key_Right:
+        case Qt::Key_Up: action = SliderSingleStepAdd; break;
+        case Qt::Key_PageDown: action = SliderPageStepSub; break;
+        case Qt::Key_PageUp: action = SliderPageStepAdd; break;
+        case Qt::Key_Home: action = SliderToMinimum; break;
+        case Qt::Key_End: action = SliderToMaximum; break;
+        default: QScrollBar::keyPressEvent(event); return;
+        }
+        triggerAction(action);
+        event->accept();
+    }
+};
+
+// The file list: single selection, and a pick the user can move but never
+// remove. Qt's single selection clears the pick on a Ctrl+click on the
+// picked entry (or Ctrl+Space) and on a click in the empty part of the
+// list; "Laden" would then run with no name. Only a re-read of the folder,
+// which the window mirrors from the file panel, may lose the pick.
+class PatternList final : public QListWidget
+{
+public:
+    explicit PatternList(QWidget *parent)
+        : QListWidget(parent)
+    {
+        setSelectionMode(QAbstractItemView::SingleSelection);
+    }
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index, const QEvent *event) const override
+    {
+        const QItemSelectionModel::SelectionFlags command = QListWidget::selectionCommand(index, event);
+        if (!index.isValid() || (command & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle)))
+            return QItemSelectionModel::NoUpdate;
+        return command;
+    }
+};
+
+// Screen readers announce a plain top-level QWidget as a "filler"; the main
+// window is a window, named by its title.
+QAccessibleInterface *windowAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("Programm") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
+
+// A value field is announced by the caption beside it; its text, which the
+// program changes, is its description.
+void showFieldText(QLabel *field, const QString &text)
+{
+    field->setText(text);
+    field->setAccessibleDescription(text);
+}
+
 template<typename Widget>
 Widget *place(Widget *widget, const char *name, int x, int y, int width, int height)
 {
@@ -52,12 +137,29 @@ QLabel *captionLabel(QWidget *parent, const char *name, const char *text, int x,
     return label;
 }
 
+// A caption as a screen reader says it: without the trailing colon.
+QString spokenCaption(const QLabel *caption)
+{
+    QString text = caption->text();
+    if (text.endsWith(QLatin1Char(':')))
+        text.chop(1);
+    return text;
+}
+
+// Ties a control to the caption label beside it, for assistive technology.
+void captionFor(QLabel *caption, QWidget *control)
+{
+    caption->setBuddy(control);
+    control->setAccessibleName(spokenCaption(caption));
+}
+
 QLabel *valueLabel(QWidget *parent, const char *name, const char *text, int x, int y, int width, int height)
 {
     QLabel *label = captionLabel(parent, name, text, x, y, width, height);
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     label->setLineWidth(1);
     label->setIndent(2);
+    label->setAccessibleDescription(label->text());
     return label;
 }
 
@@ -70,7 +172,7 @@ QFrame *captionlessFrame(QWidget *parent, const char *name, int x, int y, int wi
 
 QScrollBar *rangeBar(QWidget *parent, const char *name, int x, int y, int value)
 {
-    auto *bar = place(new QScrollBar(Qt::Horizontal, parent), name, x, y, 353, 17);
+    auto *bar = place(new StepBar(parent), name, x, y, 353, 17);
     bar->setRange(1, 20);
     bar->setSingleStep(1);
     bar->setPageStep(1);
@@ -110,6 +212,11 @@ Programm::Programm(const std::filesystem::path &patternFolder, QWidget *parent)
     , m_filePanel(m_engine)
     , m_patternFolder(patternFolder.empty() ? programFolder() : patternFolder)
 {
+    static const bool accessibleWindow = [] {
+        QAccessible::installFactory(windowAccessible);
+        return true;
+    }();
+    (void)accessibleWindow;
     setObjectName("Programm");
     setWindowTitle("BlinkwerkV2.1");
     setWindowIcon(QIcon(":/blinkwerk/icon.png"));
@@ -128,6 +235,7 @@ Programm::Programm(const std::filesystem::path &patternFolder, QWidget *parent)
     Picture1 = place(new ClickLabel(this), "Picture1", 370, 232, 65, 238);
     Picture1->setPixmap(QPixmap(":/blinkwerk/credits.png"));
     Picture1->setFocusPolicy(Qt::StrongFocus);
+    Picture1->setAccessibleName(QString::fromUtf8("Über BlinkwerkV2.1"));
     Timer1 = new StepTimer(this);
     Timer1->setObjectName("Timer1");
 
@@ -172,6 +280,9 @@ void Programm::showErrorBox(QWidget *parent, const patterns::ErrorMessage &messa
 {
     QMessageBox box(QMessageBox::Critical, QString::fromUtf8(message.title), QString::fromUtf8(message.text),
                     QMessageBox::Ok, parent);
+    // The text carries a file name the user typed or found in the folder;
+    // a name such as "<b>x" is shown as it is, never read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
@@ -181,6 +292,8 @@ void Programm::createGridPanel()
     HScroll3 = rangeBar(Frame1, "HScroll3", 48, 16, 1);
     Label16 = captionLabel(Frame1, "Label16", "Akt. bis:", 8, 40, 38, 13);
     HScroll2 = rangeBar(Frame1, "HScroll2", 48, 40, 20);
+    captionFor(Label17, HScroll3);
+    captionFor(Label16, HScroll2);
 
     QLabel **channelLabels[] = {&Label1, &Label2, &Label3, &Label4, &Label5, &Label6, &Label7, &Label8};
     for (int channel = 1; channel <= ChannelCount; ++channel) {
@@ -194,12 +307,16 @@ void Programm::createGridPanel()
             const int x = index == LiveColumn ? 400 : 64 + 16 * index;
             cells[std::size_t(index)] = place(new ButtonCheckBox(Frame1), arrayName.constData(), x, y, 17, 17);
             cells[std::size_t(index)]->setProperty("index", index);
+            cells[std::size_t(index)]->setAccessibleName(
+                index == LiveColumn ? QStringLiteral("Kanal %1, Ausgabe").arg(channel)
+                                    : QStringLiteral("Kanal %1, Schritt %2").arg(channel).arg(index + 1));
         }
         cells[LiveColumn]->setEnabled(false);
     }
 
     Label15 = captionLabel(Frame1, "Label15", "Fortsch.", 8, 200, 38, 13);
     HScroll1 = rangeBar(Frame1, "HScroll1", 48, 200, 1);
+    captionFor(Label15, HScroll1);
 }
 
 void Programm::createSettingsPanel()
@@ -222,6 +339,12 @@ void Programm::createSettingsPanel()
     Command1 = button(Frame2, "Command1", "Start", 8, 184, 129, 17);
     Command2 = button(Frame2, "Command2", "Stop", 8, 200, 129, 17);
     Command2->setEnabled(false);
+    captionFor(Label9, Combo1);
+    captionFor(Label10, Combo2);
+    captionFor(Label11, Label12);
+    captionFor(Label13, Label14);
+    captionFor(Label18, Label19);
+    captionFor(Label20, Label21);
 }
 
 void Programm::createFilePanel()
@@ -233,10 +356,16 @@ void Programm::createFilePanel()
     Label23->setAutoFillBackground(true);
     Command3 = button(Frame3, "Command3", "Speichern", 8, 40, 193, 17);
     Command3->setEnabled(false);
-    File1 = place(new QListWidget(Frame3), "File1", 8, 64, 193, 123);
-    File1->setSelectionMode(QAbstractItemView::SingleSelection);
+    File1 = place(new PatternList(Frame3), "File1", 8, 64, 193, 123);
+    const QString folder = QDir::toNativeSeparators(QString::fromStdString(patterns::utf8FromPath(m_patternFolder)));
+    // The tooltip names the folder as it is: escaped, so that no part of a
+    // path is read as markup, and unbroken.
+    File1->setToolTip(QStringLiteral("<nobr>") + folder.toHtmlEscaped() + QStringLiteral("</nobr>"));
+    File1->setAccessibleName(QStringLiteral("Dateien"));
+    File1->setAccessibleDescription(folder);
     Command4 = button(Frame3, "Command4", "Laden", 8, 200, 193, 17);
     Command4->setEnabled(false);
+    captionFor(Label22, Text1);
 }
 
 void Programm::setTabOrder()
@@ -276,7 +405,10 @@ void Programm::connectEvents()
             [this](const QString &text) { m_filePanel.setNameText(text.toStdString()); });
     connect(File1, &QListWidget::itemSelectionChanged, this, [this] {
         const QList<QListWidgetItem *> selected = File1->selectedItems();
-        m_filePanel.pick(selected.isEmpty() ? -1 : File1->row(selected.first()));
+        if (!selected.isEmpty())
+            m_filePanel.pick(File1->row(selected.first()));
+        else
+            syncFilePanel(); // the user never removes a pick: show it again
     });
     connect(Command3, &QPushButton::clicked, this, [this] {
         if (const auto message = m_filePanel.save())
@@ -301,6 +433,13 @@ void Programm::showEvent(QShowEvent *event)
 
 void Programm::closeEvent(QCloseEvent *event)
 {
+    // While the about dialog is open the window takes no input, its close
+    // box and the close key included. A termination request (a signal, the
+    // end of the desktop session) still closes it, so the relays go off.
+    if (!isEnabled() && !property(blinkwerk::TerminationProperty).toBool()) {
+        event->ignore();
+        return;
+    }
     if (m_info)
         m_info->close();
     if (!m_unloaded) {
@@ -310,17 +449,39 @@ void Programm::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+void Programm::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    // A click on the disabled window while the about dialog is open hands
+    // the keyboard on to the dialog, as the platform does on Windows for a
+    // window that owns a dialog.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !isEnabled() && m_info)
+        m_info->activateWindow();
+}
+
 void Programm::openInfo()
 {
     if (m_info)
         return;
-    // Only this window is disabled: the dialog has no parent, so it stays
-    // usable, and other programs are not blocked either.
+    // Only this window is disabled: the dialog has no parent widget, which
+    // would disable it along with this window, and it is not modal, so
+    // other programs stay usable. For the window manager it belongs to this
+    // window (its transient parent), which keeps it above this window even
+    // when the disabled window is clicked.
     setEnabled(false);
     m_info = new Info();
-    const auto giveBack = [this] { setEnabled(true); };
+    // The keyboard comes back to this window with its input, also where no
+    // window manager hands it over.
+    const auto giveBack = [this] {
+        setEnabled(true);
+        if (isVisible())
+            activateWindow();
+    };
     connect(m_info, &QDialog::finished, this, giveBack);
     connect(m_info, &QObject::destroyed, this, giveBack);
+    m_info->winId();
+    if (QWindow *dialog = m_info->windowHandle())
+        dialog->setTransientParent(window()->windowHandle());
     m_info->show();
 }
 
@@ -375,12 +536,12 @@ void Programm::progressSet()
 
 void Programm::codeTextChanged()
 {
-    Label14->setText(QString::fromStdString(m_engine.codeText()));
+    showFieldText(Label14, QString::fromStdString(m_engine.codeText()));
 }
 
 void Programm::intervalChanged()
 {
-    Label12->setText(QString::fromStdString(m_engine.intervalText()));
+    showFieldText(Label12, QString::fromStdString(m_engine.intervalText()));
 }
 
 void Programm::timerChanged()
@@ -403,14 +564,14 @@ void Programm::firstActiveStepChanged()
 {
     const QSignalBlocker blocker(HScroll3);
     HScroll3->setValue(m_engine.firstActiveStep());
-    Label19->setText(QString::fromStdString(m_engine.firstActiveStepText()));
+    showFieldText(Label19, QString::fromStdString(m_engine.firstActiveStepText()));
 }
 
 void Programm::lastActiveStepChanged()
 {
     const QSignalBlocker blocker(HScroll2);
     HScroll2->setValue(m_engine.lastActiveStep());
-    Label21->setText(QString::fromStdString(m_engine.lastActiveStepText()));
+    showFieldText(Label21, QString::fromStdString(m_engine.lastActiveStepText()));
 }
 
 void Programm::stepTimeSelectionChanged()

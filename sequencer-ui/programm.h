@@ -95,7 +95,11 @@ protected:
     // at creation.
     void showEvent(QShowEvent *event) override;
     // The unload: 0 to the port, running or not; an open Info closes too.
+    // While Info is open (the window disabled) a close by the user is
+    // refused; a termination request's close goes through.
     void closeEvent(QCloseEvent *event) override;
+    // An activation of the window while Info is open passes on to Info.
+    void changeEvent(QEvent *event) override;
 
 private:
     void createGridPanel();

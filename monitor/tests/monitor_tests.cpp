@@ -7,6 +7,7 @@
 #include "portio.h"
 #include "recordingport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -84,23 +85,35 @@ TEST(RelayMonitor, lampsFollowTheByteOnItsFirstChange)
     }
 }
 
-TEST(RelayMonitor, aChangeBetweenTheReadingsOfOneTick)
+// The port changes while a tick draws: the remembered value is the one the
+// lamps show, so the next tick sees the difference and draws the port's
+// byte. Each row: the port's readings, in order; the port then stays at the
+// last one.
+TEST(RelayMonitor, aChangeBetweenTheReadingsOfOneTickIsDrawnOnTheNext)
 {
-    Scripted s;
-    // compare 9, Scan draws 10, LastPortValue keeps 11; the port stays at 11.
-    s.bytes = {9, 10, 11};
-    s.monitor.tick();
-    EXPECT_EQ(s.reads, 3);
-    EXPECT_EQ(s.lamps, "01010000") << "the second reading is shown";
-    EXPECT_EQ(s.monitor.lastPortValue(), 11) << "the third is remembered";
-    for (int i = 0; i < 5; ++i)
+    struct Case { std::vector<std::int16_t> port; std::string firstLamps; std::int16_t remembered; int draws; };
+    const Case cases[] = {
+        {{9, 10, 11}, "01010000", 10, 2}, // changed after the drawn reading
+        {{9, 9, 12}, "10010000", 9, 2},
+        {{9, 10, 10}, "01010000", 10, 1}, // changed before it: drawn at once
+        {{200, 0, 0}, "00000000", 0, 1},  // drawn 0 is remembered, nothing more to draw
+    };
+    for (const Case &c : cases) {
+        Scripted s;
+        s.bytes.assign(c.port.begin(), c.port.end());
         s.monitor.tick();
-    EXPECT_EQ(s.lamps, "01010000") << "shown until the port next differs";
-    EXPECT_EQ(s.draws, 1);
-    EXPECT_EQ(s.reads, 8);
-    s.bytes = {12};
-    s.monitor.tick();
-    EXPECT_EQ(s.lamps, "00110000");
+        EXPECT_EQ(s.reads, 3) << "a changed tick reads three times";
+        EXPECT_EQ(s.lamps, c.firstLamps);
+        EXPECT_EQ(s.monitor.lastPortValue(), c.remembered) << "the value the lamps show";
+        for (int i = 0; i < 5; ++i)
+            s.monitor.tick();
+        std::string final(8, '0');
+        for (int k = 0; k < 8; ++k)
+            final[std::size_t(k)] = (c.port.back() >> k) & 1 ? '1' : '0';
+        EXPECT_EQ(s.lamps, final) << "the lamps come to show the port";
+        EXPECT_EQ(s.monitor.lastPortValue(), c.port.back());
+        EXPECT_EQ(s.draws, c.draws);
+    }
 }
 
 TEST(RelayMonitor, scanSetsAllEightIndicatorsEveryTime)
@@ -198,6 +211,27 @@ TEST(Form1, indicatorsCoverTheLampPlacesExactly)
                 const bool inside = x >= x0 && x < x0 + 8 && y >= 61 && y < 69;
                 EXPECT_EQ(shot.pixel(x, y), inside ? lit : rgb(0, 0, 255)) << "lamp " << k << " at " << x << "," << y;
             }
+    }
+}
+
+// What a screen reader learns of the monitor through Qt's accessibility.
+TEST(Form1, screenReaderHearsTheWindowAndItsLamps)
+{
+    portio::RecordingPort port;
+    portio::ScopedPortBackend scope(port);
+    Form1 form;
+    form.show();
+    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(&form);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->role(), QAccessible::Window);
+    EXPECT_EQ(window->text(QAccessible::Name).toStdString(), "Relais Simulation");
+    port.queueReads({5, 5, 5});
+    form.onTimer1Tick();
+    for (int k = 0; k < 8; ++k) {
+        QAccessibleInterface *lamp = QAccessible::queryAccessibleInterface(form.Picture2[std::size_t(k)]);
+        ASSERT_TRUE(lamp);
+        EXPECT_EQ(lamp->text(QAccessible::Name).toStdString(), "Lampe " + std::to_string(k + 1));
+        EXPECT_EQ(lamp->text(QAccessible::Description).toStdString(), (k == 0 || k == 2) ? "an" : "aus") << k;
     }
 }
 

@@ -7,9 +7,12 @@
 
 #include "portio.h"
 #include "recordingport.h"
+#include "termination.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFrame>
@@ -17,22 +20,33 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace fs = std::filesystem;
+
+QT_BEGIN_NAMESPACE
+// Readable QStrings in failure messages.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
 
 namespace {
 
@@ -388,16 +402,21 @@ TEST(Programm, closingWritesZeroRunningOrNot)
 {
     for (bool running : {false, true}) {
         Rig rig;
-        rig.click(rig.window->Check1[0]);
+        Programm &w = *rig.window;
+        for (int index = 0; index < 20; ++index)
+            rig.click(w.Check1[std::size_t(index)]); // every step outputs 1
         if (running) {
-            rig.click(rig.window->Command1);
-            ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.writtenBytes().size() >= 2; }, 10000));
+            rig.click(w.Command1);
+            w.engine().tick();
+            w.engine().tick();
+            ASSERT_EQ(rig.port.writtenBytes(), (std::vector<int>{0, 1, 1})) << "the load, then two ticks";
         }
-        rig.window->close();
+        const std::size_t before = rig.port.writtenBytes().size();
+        w.close();
         const auto bytes = rig.port.writtenBytes();
-        EXPECT_EQ(bytes.back(), 0);
-        EXPECT_EQ(bytes.size(), running ? bytes.size() : 2u);
-        EXPECT_FALSE(rig.window->Timer1->isActive());
+        ASSERT_EQ(bytes.size(), before + 1) << (running ? "running" : "stopped");
+        EXPECT_EQ(bytes.back(), 0) << (running ? "running" : "stopped");
+        EXPECT_FALSE(w.Timer1->isActive());
     }
 }
 
@@ -445,22 +464,115 @@ TEST(Info, disablesOnlyTheMainWindowWhileTheSequenceGoesOn)
     EXPECT_EQ(w.info(), nullptr);
 }
 
-TEST(Info, okHasTheFocusSoEnterSpaceAndEscapeClose)
+// The dialog takes the keyboard by itself on opening: no test hands it the
+// activation. Enter or Space then clicks "OK".
+TEST(Info, takesTheFocusOnOpeningSoEnterAndSpaceClickOk)
 {
     Rig rig;
     Programm &w = *rig.window;
-    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Space, Qt::Key_Escape}) {
-        rig.click(w.Picture1);
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+        QTest::mouseClick(w.Picture1, Qt::LeftButton);
         Info *info = w.info();
         ASSERT_TRUE(info);
-        QApplication::setActiveWindow(info);
-        ASSERT_TRUE(QTest::qWaitForWindowActive(info));
-        EXPECT_EQ(QApplication::focusWidget(), info->Command1);
-        QTest::keyClick(QApplication::focusWidget(), key);
+        // The platform reports the activation before the application takes
+        // it in; wait for the latter.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == info; }, 10000)) << "key " << key;
+        EXPECT_EQ(QApplication::focusWidget(), info->Command1) << "key " << key;
+        QTest::keyClick(info->windowHandle(), key);
         flushDeletes();
         EXPECT_EQ(w.info(), nullptr) << "key " << key;
         EXPECT_TRUE(w.isEnabled()) << "key " << key;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &w; }, 10000))
+            << "the keyboard returns to the main window, key " << key;
     }
+}
+
+TEST(Info, escapeLeavesItOpenItsCloseBoxClosesIt)
+{
+    Rig rig;
+    Programm &w = *rig.window;
+    rig.click(w.Picture1);
+    QPointer<Info> info = w.info();
+    ASSERT_TRUE(info);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == info; }, 10000));
+    QTest::keyClick(info->windowHandle(), Qt::Key_Escape);
+    flushDeletes();
+    ASSERT_TRUE(info) << "Escape does not close the dialog";
+    EXPECT_TRUE(info->isVisible());
+    EXPECT_FALSE(w.isEnabled());
+
+    info->windowHandle()->close(); // what the close box sends
+    flushDeletes();
+    EXPECT_FALSE(info);
+    EXPECT_EQ(w.info(), nullptr);
+    EXPECT_TRUE(w.isEnabled());
+}
+
+// The window manager keeps a window above its transient parent; a dialog
+// without one sinks behind the disabled main window when that is clicked.
+TEST(Info, belongsToTheMainWindowWithoutBlockingOthers)
+{
+    Rig rig;
+    Programm &w = *rig.window;
+    QWidget other; // another window of the desktop
+    other.show();
+    rig.click(w.Picture1);
+    Info *info = w.info();
+    ASSERT_TRUE(info);
+    ASSERT_TRUE(info->windowHandle());
+    EXPECT_EQ(info->windowHandle()->transientParent(), w.windowHandle());
+    EXPECT_EQ(info->windowModality(), Qt::NonModal);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(info->isEnabled());
+    EXPECT_TRUE(other.isEnabled());
+    EXPECT_FALSE(w.isEnabled());
+
+    // A click on the disabled main window activates it; the keyboard passes
+    // on to the dialog.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == info; }, 10000));
+    std::vector<QWindow *> focused;
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, &other,
+                     [&](QWindow *window) { focused.push_back(window); });
+    w.activateWindow(); // as the window manager does on the click
+    const auto handedOn = [&] {
+        return focused.size() >= 2 && focused[focused.size() - 2] == w.windowHandle()
+               && focused.back() == info->windowHandle();
+    };
+    EXPECT_TRUE(QTest::qWaitFor(handedOn, 10000)) << focused.size() << " focus changes";
+    EXPECT_EQ(QApplication::activeWindow(), info);
+    EXPECT_EQ(QApplication::focusWidget(), info->Command1);
+    info->Command1->click();
+    flushDeletes();
+}
+
+// While the dialog is open the main window takes no input, its close box
+// included; a termination request still closes it and switches the relays off.
+TEST(Info, mainWindowRefusesTheUserCloseButNotATerminationRequest)
+{
+    Rig rig;
+    Programm &w = *rig.window;
+    rig.click(w.Check1[0]);
+    rig.click(w.Command1);
+    w.engine().tick(); // the port now holds 1
+    rig.click(w.Picture1);
+    QPointer<Info> info = w.info();
+    ASSERT_TRUE(info);
+    const std::vector<int> before = rig.port.writtenBytes();
+    ASSERT_EQ(before.back(), 1);
+
+    w.windowHandle()->close(); // the close box, or the platform's close key
+    flushDeletes();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(info);
+    EXPECT_EQ(rig.port.writtenBytes(), before) << "nothing written";
+
+    blinkwerk::closeForTermination(&w);
+    flushDeletes();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_FALSE(info) << "the dialog closes with the window";
+    const std::vector<int> after = rig.port.writtenBytes();
+    ASSERT_EQ(after.size(), before.size() + 1);
+    EXPECT_EQ(after.back(), 0);
 }
 
 TEST(Info, descriptionText)
@@ -474,61 +586,232 @@ TEST(Info, descriptionText)
     EXPECT_EQ(Info::descriptionText().split("\r\n").size(), 5);
 }
 
+// Keys on the three bars, sent to the window as a person types them; each
+// row starts from the bar's value before it.
+TEST(Bars, keysGoTheWayOfTheArrowsAndRunTheHandler)
+{
+    Rig rig;
+    Programm &w = *rig.window;
+    struct Row { QScrollBar *bar; Qt::Key key; int value; };
+    const Row rows[] = {
+        {w.HScroll3, Qt::Key_Right, 2}, {w.HScroll3, Qt::Key_Right, 3}, {w.HScroll3, Qt::Key_Left, 2},
+        {w.HScroll3, Qt::Key_Up, 3},    {w.HScroll3, Qt::Key_Down, 2},  {w.HScroll3, Qt::Key_End, 19},
+        {w.HScroll3, Qt::Key_Right, 19}, {w.HScroll3, Qt::Key_Home, 1}, {w.HScroll3, Qt::Key_Left, 1},
+        {w.HScroll2, Qt::Key_Left, 19}, {w.HScroll2, Qt::Key_Down, 18}, {w.HScroll2, Qt::Key_Up, 19},
+        {w.HScroll2, Qt::Key_Right, 20}, {w.HScroll2, Qt::Key_Home, 2}, {w.HScroll2, Qt::Key_End, 20},
+        {w.HScroll1, Qt::Key_Right, 2}, {w.HScroll1, Qt::Key_Left, 1},  {w.HScroll1, Qt::Key_End, 20},
+        {w.HScroll1, Qt::Key_Down, 19}, {w.HScroll1, Qt::Key_Home, 1},
+    };
+    for (const Row &row : rows) {
+        row.bar->setFocus(Qt::TabFocusReason);
+        ASSERT_EQ(QApplication::focusWidget(), row.bar);
+        QTest::keyClick(w.windowHandle(), row.key);
+        const std::string where = row.bar->objectName().toStdString() + " key " + std::to_string(row.key);
+        EXPECT_EQ(row.bar->value(), row.value) << where;
+        if (row.bar == w.HScroll3) {
+            EXPECT_EQ(w.engine().firstActiveStep(), row.value) << where;
+            EXPECT_EQ(w.Label19->text(), QString::number(row.value)) << where;
+        } else if (row.bar == w.HScroll2) {
+            EXPECT_EQ(w.engine().lastActiveStep(), row.value) << where;
+            EXPECT_EQ(w.Label21->text(), QString::number(row.value)) << where;
+        } else {
+            EXPECT_EQ(w.engine().progress(), 1) << "the progress bar has no handler";
+        }
+    }
+}
+
 namespace {
 
-int registerByte(const QString &path)
+// A window whose pattern folder holds the given files when it starts.
+std::unique_ptr<Rig> rigWithPatterns(const std::vector<std::pair<const char *, std::string>> &files)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray bytes = file.readAll();
-    return bytes.size() == 1 ? static_cast<unsigned char>(bytes[0]) : -1;
+    auto rig = std::make_unique<Rig>(false);
+    for (const auto &[name, bytes] : files)
+        rig->writePattern(name, bytes);
+    rig->window->show();
+    QApplication::setActiveWindow(rig->window.get());
+    EXPECT_TRUE(QTest::qWaitForWindowActive(rig->window.get()));
+    return rig;
 }
 
-void setRegisterByte(const QString &path, char value)
+std::string patternLine(char firstCell)
 {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    file.write(&value, 1);
+    std::string cells(160, '0');
+    cells[0] = firstCell;
+    return cells + "|20|1|0\r\n";
 }
 
-bool waitForRegister(const QString &path, int value)
+QString selectedName(QListWidget *list)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (registerByte(path) != value) {
-        if (clock.elapsed() > 20000)
-            return false;
-        QThread::msleep(10);
-    }
-    return true;
+    const QList<QListWidgetItem *> items = list->selectedItems();
+    return items.size() == 1 ? items.first()->text() : QString("(%1 picked)").arg(items.size());
 }
 
 } // namespace
 
-// A termination request is a close of the window: the relays go off.
-TEST(BlinkwerkProgram, terminationRequestSwitchesTheRelaysOff)
+// The user moves the pick but never removes it: Ctrl+click on the picked
+// entry, Ctrl+Space and a click in the empty part of the list leave it.
+TEST(FilePanel, aPickMovesButStays)
 {
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        QTemporaryDir dir;
-        const QString reg = dir.filePath("register");
-        setRegisterByte(reg, char(0x55));
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("BLINKWERK_LPT_REGISTER", reg);
-        program.setProcessEnvironment(env);
-        program.start(BLINKWERK_PROGRAM, {});
-        ASSERT_TRUE(program.waitForStarted());
-        ASSERT_TRUE(waitForRegister(reg, 0)) << "start-up clears the port";
-        // Stand in for a running pattern that left relays on; the handler is
-        // installed before the window shows, and start-up runs after that.
-        setRegisterByte(reg, char(0x81));
-        ::kill(static_cast<pid_t>(program.processId()), signal);
-        ASSERT_TRUE(program.waitForFinished(20000)) << "signal " << signal;
-        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << "signal " << signal;
-        EXPECT_EQ(registerByte(reg), 0) << "signal " << signal;
+    auto rig = rigWithPatterns({{"a.bw2", patternLine('0')}, {"b.bw2", patternLine('1')}});
+    Programm &w = *rig->window;
+    std::vector<std::string> errors;
+    w.presentError = [&](QWidget *, const patterns::ErrorMessage &m) { errors.push_back(m.text); };
+    ASSERT_EQ(w.File1->count(), 2);
+    QWidget *view = w.File1->viewport();
+    const auto entry = [&](int row) { return w.File1->visualItemRect(w.File1->item(row)).center(); };
+    const QPoint empty(20, view->height() - 4);
+    ASSERT_FALSE(w.File1->itemAt(empty));
+
+    struct Step { const char *what; std::function<void()> act; const char *picked; };
+    const Step steps[] = {
+        {"click on a", [&] { QTest::mouseClick(view, Qt::LeftButton, {}, entry(0)); }, "a.bw2"},
+        {"Ctrl+click on a", [&] { QTest::mouseClick(view, Qt::LeftButton, Qt::ControlModifier, entry(0)); }, "a.bw2"},
+        {"click on empty space", [&] { QTest::mouseClick(view, Qt::LeftButton, {}, empty); }, "a.bw2"},
+        {"Ctrl+click on empty space", [&] { QTest::mouseClick(view, Qt::LeftButton, Qt::ControlModifier, empty); }, "a.bw2"},
+        {"Ctrl+Space", [&] { QTest::keyClick(w.windowHandle(), Qt::Key_Space, Qt::ControlModifier); }, "a.bw2"},
+        {"Down", [&] { QTest::keyClick(w.windowHandle(), Qt::Key_Down); }, "b.bw2"},
+        {"Ctrl+click on b", [&] { QTest::mouseClick(view, Qt::LeftButton, Qt::ControlModifier, entry(1)); }, "b.bw2"},
+    };
+    for (const Step &step : steps) {
+        step.act();
+        EXPECT_EQ(selectedName(w.File1), step.picked) << step.what;
     }
+    rig->click(w.Command4);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+    EXPECT_EQ(w.Check1[0]->value(), 1) << "b.bw2 was loaded";
+}
+
+TEST(FilePanel, tooltipShowsThePatternFolder)
+{
+    portio::RecordingPort port;
+    portio::ScopedPortBackend scope(port);
+    const QString folder = QDir::tempPath() + "/R&B <i>muster</i>";
+    Programm w(fs::path(folder.toStdString()));
+    QTextDocument shown;
+    shown.setHtml(w.File1->toolTip());
+    EXPECT_EQ(shown.toPlainText(), QDir::toNativeSeparators(folder));
+}
+
+// A file name in a message box is text, never markup.
+TEST(Programm, errorBoxesShowFileNamesAsPlainText)
+{
+    Rig rig;
+    Programm &w = *rig.window;
+    struct Seen { QString text; Qt::TextFormat format; };
+    std::vector<Seen> boxes;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(top); box && box->isVisible()) {
+                boxes.push_back({box->text(), box->textFormat()});
+                box->button(QMessageBox::Ok)->click();
+            }
+    });
+    watcher.start(5);
+    QTest::keyClicks(w.Text1, "<b>x/y"); // refused: no folders in a name
+    rig.click(w.Command3);
+    Programm::showErrorBox(&w, {"Error", "Syntaxerror in Datei <b>x.bw2"});
+    watcher.stop();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_NE(boxes[0].text.indexOf("<b>x/y"), -1) << boxes[0].text.toStdString();
+    EXPECT_EQ(boxes[1].text, "Syntaxerror in Datei <b>x.bw2");
+    for (const Seen &box : boxes)
+        EXPECT_EQ(box.format, Qt::PlainText) << box.text.toStdString();
+}
+
+namespace {
+
+QAccessibleInterface *accessible(QObject *object)
+{
+    QAccessibleInterface *face = QAccessible::queryAccessibleInterface(object);
+    EXPECT_TRUE(face);
+    return face;
+}
+
+} // namespace
+
+// What a screen reader learns of the windows through Qt's accessibility.
+TEST(Accessibility, everyControlIsNamedInGerman)
+{
+    Rig rig;
+    Programm &w = *rig.window;
+    struct Row { QWidget *widget; QAccessible::Role role; const char *name; const char *description; };
+    const Row rows[] = {
+        {&w, QAccessible::Window, "BlinkwerkV2.1", nullptr},
+        {w.Check3[4], QAccessible::CheckBox, "Kanal 3, Schritt 5", nullptr},
+        {w.Check1[0], QAccessible::CheckBox, "Kanal 1, Schritt 1", nullptr},
+        {w.Check8[19], QAccessible::CheckBox, "Kanal 8, Schritt 20", nullptr},
+        {w.Check3[20], QAccessible::CheckBox, "Kanal 3, Ausgabe", nullptr},
+        {w.Check9, QAccessible::CheckBox, "Simulation", nullptr},
+        {w.HScroll3, QAccessible::ScrollBar, "Akt. ab", nullptr},
+        {w.HScroll2, QAccessible::ScrollBar, "Akt. bis", nullptr},
+        {w.HScroll1, QAccessible::ScrollBar, "Fortsch.", nullptr},
+        {w.Label12, QAccessible::StaticText, "IstSpeed", "50"},
+        {w.Label14, QAccessible::StaticText, "LPTCode", ""},
+        {w.Label19, QAccessible::StaticText, "Aktiv ab", "1"},
+        {w.Label21, QAccessible::StaticText, "Aktiv bis", "20"},
+        {w.Command1, QAccessible::Button, "Start", nullptr},
+        {w.Command2, QAccessible::Button, "Stop", nullptr},
+        {w.Text1, QAccessible::EditableText, "Dateiname", nullptr},
+        {w.Command3, QAccessible::Button, "Speichern", nullptr},
+        {w.File1, QAccessible::List, "Dateien", nullptr},
+        {w.Command4, QAccessible::Button, "Laden", nullptr},
+    };
+    for (const Row &row : rows) {
+        QAccessibleInterface *face = accessible(row.widget);
+        ASSERT_TRUE(face);
+        EXPECT_EQ(face->role(), row.role) << row.name;
+        EXPECT_EQ(face->text(QAccessible::Name), QString::fromUtf8(row.name));
+        if (row.description) {
+            EXPECT_EQ(face->text(QAccessible::Description), QString::fromUtf8(row.description)) << row.name;
+        }
+    }
+    // A drop-down list is labelled by its caption (on Unix Qt names it by
+    // its current entry and gives the caption as its label).
+    const std::pair<QComboBox *, const char *> lists[] = {{w.Combo1, "Speed:"}, {w.Combo2, "CPU-Zeit:"}};
+    for (const auto &[combo, caption] : lists) {
+        const auto labels = accessible(combo)->relations(QAccessible::Label);
+        ASSERT_EQ(labels.size(), 1) << caption;
+        EXPECT_EQ(labels.first().first->text(QAccessible::Name), caption);
+    }
+
+    // Nothing that takes the focus goes unnamed.
+    for (QWidget *widget : w.findChildren<QWidget *>())
+        if (widget->focusPolicy() != Qt::NoFocus && !qobject_cast<QAbstractItemView *>(widget->parentWidget())) {
+            EXPECT_FALSE(accessible(widget)->text(QAccessible::Name).trimmed().isEmpty())
+                << widget->metaObject()->className() << " " << widget->objectName().toStdString();
+        }
+
+    // State and values follow the controls.
+    const auto state = [&](QWidget *cell) { return accessible(cell)->state(); };
+    EXPECT_FALSE(state(w.Check3[4]).checked);
+    rig.click(w.Check3[4]);
+    EXPECT_TRUE(state(w.Check3[4]).checked);
+    EXPECT_FALSE(state(w.Check3[4]).checkStateMixed);
+    w.engine().setCell(3, 4, 2);
+    EXPECT_TRUE(state(w.Check3[4]).checkStateMixed) << "greyed";
+    EXPECT_TRUE(state(w.Check3[20]).disabled);
+    w.HScroll3->setValue(4);
+    EXPECT_EQ(accessible(w.HScroll3)->valueInterface()->currentValue().toInt(), 4);
+    EXPECT_EQ(accessible(w.Label19)->text(QAccessible::Description), "4");
+    EXPECT_EQ(accessible(w.HScroll2)->valueInterface()->currentValue().toInt(), 20);
+    EXPECT_EQ(accessible(w.Combo1)->text(QAccessible::Value), "50ms");
+    rig.click(w.Command1);
+    w.engine().tick(); // step 4: nothing on
+    EXPECT_EQ(accessible(w.Label14)->text(QAccessible::Description), "0");
+    QTest::keyClicks(w.Text1, "lauf");
+    EXPECT_EQ(accessible(w.Text1)->text(QAccessible::Value), "lauf");
+
+    rig.click(w.Picture1);
+    Info *info = w.info();
+    ASSERT_TRUE(info);
+    QAccessibleInterface *dialog = accessible(info);
+    EXPECT_EQ(dialog->role(), QAccessible::Dialog);
+    EXPECT_EQ(dialog->text(QAccessible::Name), QString::fromUtf8("Über BlinkwerkV2.1"));
+    EXPECT_EQ(accessible(info->Command1)->text(QAccessible::Name), "OK");
+    info->Command1->click();
+    flushDeletes();
 }
 
 int main(int argc, char **argv)

@@ -1,0 +1,105 @@
+// POSIX termination requests: a signal closes blinkwerk's main window the
+// way its close box does, so the relays go off.
+
+#include "clicklabel.h"
+#include "info.h"
+#include "programm.h"
+#include "termination.h"
+
+#include "portio.h"
+#include "recordingport.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+
+namespace {
+
+int registerByte(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray bytes = file.readAll();
+    return bytes.size() == 1 ? static_cast<unsigned char>(bytes[0]) : -1;
+}
+
+void setRegisterByte(const QString &path, char value)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.write(&value, 1);
+}
+
+bool waitForRegister(const QString &path, int value)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (registerByte(path) != value) {
+        if (clock.elapsed() > 20000)
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+} // namespace
+
+// A termination request is a close of the window: the relays go off.
+TEST(BlinkwerkProgram, terminationRequestSwitchesTheRelaysOff)
+{
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        QTemporaryDir dir;
+        const QString reg = dir.filePath("register");
+        setRegisterByte(reg, char(0x55));
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("BLINKWERK_LPT_REGISTER", reg);
+        program.setProcessEnvironment(env);
+        program.start(BLINKWERK_PROGRAM, {});
+        ASSERT_TRUE(program.waitForStarted());
+        ASSERT_TRUE(waitForRegister(reg, 0)) << "start-up clears the port";
+        // Stand in for a running pattern that left relays on; the handler is
+        // installed before the window shows, and start-up runs after that.
+        setRegisterByte(reg, char(0x81));
+        ::kill(static_cast<pid_t>(program.processId()), signal);
+        ASSERT_TRUE(program.waitForFinished(20000)) << "signal " << signal;
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << "signal " << signal;
+        EXPECT_EQ(registerByte(reg), 0) << "signal " << signal;
+    }
+}
+
+// In this process, with the about dialog open: the disabled window refuses
+// a close by the user, but a signal still closes it and writes 0.
+TEST(BlinkwerkProgram, terminationRequestClosesTheWindowWithTheDialogOpen)
+{
+    portio::RecordingPort port;
+    portio::ScopedPortBackend scope(port);
+    QTemporaryDir folder;
+    Programm window(std::filesystem::path(folder.path().toStdString()));
+    window.show();
+    blinkwerk::closeOnTerminationRequest(&window);
+    QTest::mouseClick(window.Picture1, Qt::LeftButton);
+    ASSERT_TRUE(window.info());
+    ASSERT_FALSE(window.isEnabled());
+    const std::size_t before = port.writtenBytes().size();
+
+    ::raise(SIGTERM);
+    const bool closed = QTest::qWaitFor([&] { return !window.isVisible(); }, 20000);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, SIG_DFL);
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(window.info(), nullptr);
+    ASSERT_EQ(port.writtenBytes().size(), before + 1);
+    EXPECT_EQ(port.writtenBytes().back(), 0);
+}
