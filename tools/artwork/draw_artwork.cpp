@@ -1,10 +1,11 @@
 // Draws the pictures of both programs: icons, the credits strip, the about
 // dialog's banner and portrait, the relay card and the two lamp images.
-// Run it through tools/draw-artwork; it writes into sequencer-ui/pictures/
-// and monitor/pictures/. All artwork is drawn here from shapes and text.
+// Run it through tools/draw-artwork; it writes into sequencer-ui/pictures/,
+// monitor/pictures/ and packaging/icons/. All artwork is drawn here from shapes and text.
 
 #include <QBuffer>
 #include <QDataStream>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -121,12 +122,15 @@ void saveIco(const QImage &image, const QString &path, bool with32Bit)
 
 // --- blinkwerk --------------------------------------------------------------
 
-QImage sequencerIcon()
+// The program icons are designed on a 32 px grid and drawn at any size by
+// scaling that grid, so the larger theme icons are the same picture.
+QImage sequencerIcon(int size = 32)
 {
-    QImage image(32, 32, QImage::Format_ARGB32);
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 32.0, size / 32.0);
     glow(p, {16, 16}, 16, QColor(40, 110, 255, 235));
     glow(p, {16, 14}, 9, QColor(190, 220, 255, 255));
     p.setPen(QColor(10, 20, 60));
@@ -323,11 +327,12 @@ QImage lamp(QColor colour)
     return image;
 }
 
-QImage monitorIcon()
+QImage monitorIcon(int size = 32)
 {
-    QImage image(32, 32, QImage::Format_ARGB32);
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
+    p.scale(size / 32.0, size / 32.0);
     p.setPen(Qt::NoPen);
     p.setBrush(Board);
     p.drawRect(1, 5, 30, 22);
@@ -368,5 +373,17 @@ int main(int argc, char **argv)
     const QImage monitor = monitorIcon();
     save(monitor, "monitor/pictures/icon.png");
     saveIco(monitor, "monitor/pictures/schaltblick.ico", false);
+
+    // The larger icons of the desktop's icon theme; the 32 px ones are the
+    // window icons above.
+    for (int size : {48, 64, 128, 256}) {
+        const QString folder = QString("packaging/icons/%1x%1/apps/").arg(size);
+        if (!QDir(g_root).mkpath(folder)) {
+            std::fprintf(stderr, "cannot create %s\n", qPrintable(folder));
+            return 1;
+        }
+        save(sequencerIcon(size), folder + "blinkwerk.png");
+        save(monitorIcon(size), folder + "schaltblick.png");
+    }
     return 0;
 }
