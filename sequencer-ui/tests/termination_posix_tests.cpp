@@ -15,12 +15,14 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,16 +42,28 @@ void setRegisterByte(const QString &path, char value)
     file.write(&value, 1);
 }
 
+// Waits, woken by the file's change events, until the register holds value;
+// false after 20 s.
 bool waitForRegister(const QString &path, int value)
 {
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    if (watch < 0)
+        return false;
+    ::inotify_add_watch(watch, QFile::encodeName(path).constData(), IN_MODIFY | IN_CLOSE_WRITE);
     QElapsedTimer clock;
     clock.start();
-    while (registerByte(path) != value) {
-        if (clock.elapsed() > 20000)
-            return false;
-        QThread::msleep(10);
+    // Read only after the watch exists, so that no write falls between.
+    bool reached = registerByte(path) == value;
+    while (!reached && clock.elapsed() < 20000) {
+        pollfd ready{watch, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(20000 - clock.elapsed())) > 0) {
+            char events[4096];
+            [[maybe_unused]] const ssize_t got = ::read(watch, events, sizeof events);
+        }
+        reached = registerByte(path) == value;
     }
-    return true;
+    ::close(watch);
+    return reached;
 }
 
 } // namespace
