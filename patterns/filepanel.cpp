@@ -6,8 +6,12 @@
 #include <system_error>
 
 #ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 
@@ -29,6 +33,7 @@ bool hasPatternExtension(const std::string &name)
 bool isHidden(const fs::directory_entry &entry, const std::string &name)
 {
 #ifdef _WIN32
+    (void)name;
     const DWORD attributes = ::GetFileAttributesW(entry.path().c_str());
     return attributes != INVALID_FILE_ATTRIBUTES
            && (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0;

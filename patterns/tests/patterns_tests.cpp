@@ -1,5 +1,7 @@
+#include "childprocess.h"
 #include "filepanel.h"
 #include "patternfile.h"
+#include "patterns_tests.h"
 
 #include "portio.h"
 #include "recordingport.h"
@@ -7,12 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace patterns;
@@ -27,7 +26,7 @@ public:
     {
         static int counter = 0;
         m_path = fs::temp_directory_path()
-                 / ("patterns-tests-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+                 / ("patterns-tests-" + testsupport::uniqueSuffix() + "-" + std::to_string(counter++));
         fs::remove_all(m_path);
         fs::create_directories(m_path);
     }
@@ -203,8 +202,9 @@ TEST(PatternFile, loadCases)
         EXPECT_EQ(rig.seq.firstActiveStepText(), std::to_string(c.first)) << c.name;
         EXPECT_EQ(rig.seq.stepTimePosition(), c.speed) << c.name;
         EXPECT_EQ(failed, c.message) << c.name;
-        if (c.content)
+        if (c.content) {
             EXPECT_EQ(folder.read("t.bw2"), *c.content) << c.name << ": the load changed the file";
+        }
     }
 }
 
@@ -249,27 +249,18 @@ TEST(PatternFile, refusesNamesThatLeaveTheFolder)
     EXPECT_TRUE(fs::is_empty(folder.path() / "sub"));
 }
 
-TEST(PatternFile, aFailedWriteKeepsTheOldFileWholeAndLeavesNoTemporary)
+TEST(PatternFile, aFailedSaveKeepsTheOldFileWholeAndLeavesNoTemporary)
 {
     Folder folder;
     Rig rig;
     const std::string old = std::string(160, '2') + "|9|8|7\r\n";
     folder.write("alt.bw2", old);
 
-    // Any write past 100 bytes fails, as on a full disk.
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved {};
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = 100;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const SaveError error = savePatternFile(rig.seq, folder.path(), "alt");
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
+    const SaveError error = saveFailingAsTheDiskDoes(rig.seq, folder.path(), "alt");
 
     ASSERT_TRUE(error);
     EXPECT_NE(error->find("\"alt.bw2\""), std::string::npos) << *error;
-    EXPECT_NE(error->find("File too large"), std::string::npos) << *error;
+    EXPECT_NE(error->find(FailedSaveReason), std::string::npos) << *error;
     EXPECT_EQ(folder.read("alt.bw2"), old);
     EXPECT_EQ(folder.names(), std::vector<std::string>{"alt.bw2"});
 }
@@ -281,7 +272,7 @@ TEST(PatternFile, saveFailuresAreReportedWithTheirReason)
     struct Case { fs::path folder; std::string name; const char *reason; };
     const Case cases[] = {
         {folder.path() / "missing", "abc", "No such file or directory"},
-        {folder.path(), std::string(260, 'n'), "File name too long"},
+        {folder.path(), std::string(260, 'n'), LongNameReason},
     };
     fs::create_directories(folder.path() / "dir.bw2"); // a folder in the way
     for (const Case &c : cases) {
@@ -297,8 +288,12 @@ TEST(PatternFile, saveFailuresAreReportedWithTheirReason)
 TEST(FilePanel, listsOnlyVisibleRegularPatternFilesSorted)
 {
     Folder folder;
-    for (const char *name : {"b.bw2", "a.bw2", "C.BW2", ".hidden.bw2", "notes.txt", "x.bw2.txt", "bw2"})
+    for (const char *name : {"b.bw2", "a.bw2", "C.BW2", "notes.txt", "x.bw2.txt", "bw2"})
         folder.write(name, "1|20|1|0\r\n");
+    for (const std::string &name : HiddenFileNames) {
+        folder.write(name, "1|20|1|0\r\n");
+        markHidden(folder.path() / name);
+    }
     fs::create_directories(folder.path() / "folder.bw2");
     EXPECT_EQ(FilePanel::listPatternFiles(folder.path()), (std::vector<std::string>{"C.BW2", "a.bw2", "b.bw2"}));
     EXPECT_TRUE(FilePanel::listPatternFiles(folder.path() / "missing").empty());

@@ -3,6 +3,7 @@
 #include "clicklabel.h"
 #include "info.h"
 #include "programm.h"
+#include "sequencer_ui_tests.h"
 #include "steptimer.h"
 
 #include "portio.h"
@@ -10,25 +11,20 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -169,7 +165,7 @@ TEST(Programm, controlsAtCreation)
     EXPECT_TRUE(w.windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(w.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
     for (QWidget *painted : std::initializer_list<QWidget *>{&w, w.Frame1, w.Frame2, w.Frame3, w.Label23})
-        EXPECT_EQ(painted->palette().color(QPalette::Window), QColor(212, 208, 200)) << painted->objectName().toStdString();
+        EXPECT_EQ(painted->palette().color(QPalette::Window), platformInactiveBorder()) << painted->objectName().toStdString();
     EXPECT_TRUE(w.Label23->autoFillBackground());
 }
 
@@ -472,63 +468,6 @@ TEST(Info, descriptionText)
                              + "Lassen Sie es mich bitte wissen!";
     EXPECT_EQ(Info::descriptionText(), expected);
     EXPECT_EQ(Info::descriptionText().split("\r\n").size(), 5);
-}
-
-namespace {
-
-int registerByte(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray bytes = file.readAll();
-    return bytes.size() == 1 ? static_cast<unsigned char>(bytes[0]) : -1;
-}
-
-void setRegisterByte(const QString &path, char value)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    file.write(&value, 1);
-}
-
-bool waitForRegister(const QString &path, int value)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (registerByte(path) != value) {
-        if (clock.elapsed() > 20000)
-            return false;
-        QThread::msleep(10);
-    }
-    return true;
-}
-
-} // namespace
-
-// A termination request is a close of the window: the relays go off.
-TEST(BlinkwerkProgram, terminationRequestSwitchesTheRelaysOff)
-{
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        QTemporaryDir dir;
-        const QString reg = dir.filePath("register");
-        setRegisterByte(reg, char(0x55));
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("BLINKWERK_LPT_REGISTER", reg);
-        program.setProcessEnvironment(env);
-        program.start(BLINKWERK_PROGRAM, {});
-        ASSERT_TRUE(program.waitForStarted());
-        ASSERT_TRUE(waitForRegister(reg, 0)) << "start-up clears the port";
-        // Stand in for a running pattern that left relays on; the handler is
-        // installed before the window shows, and start-up runs after that.
-        setRegisterByte(reg, char(0x81));
-        ::kill(static_cast<pid_t>(program.processId()), signal);
-        ASSERT_TRUE(program.waitForFinished(20000)) << "signal " << signal;
-        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << "signal " << signal;
-        EXPECT_EQ(registerByte(reg), 0) << "signal " << signal;
-    }
 }
 
 int main(int argc, char **argv)
