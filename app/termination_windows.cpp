@@ -10,9 +10,11 @@
 //
 // The task manager's "End task" sends WM_CLOSE. Qt turns that into a close
 // of the window as a click on the close box would, but the main window
-// refuses that while it is disabled by its about dialog or a message box; a
-// WM_CLOSE reaching a disabled window cannot come from the user (a disabled
-// window takes no input), so it is treated as a termination request.
+// refuses a close while it is disabled by its about dialog. The user's own
+// closes (close box, Alt+F4, the system menu) arrive as WM_SYSCOMMAND
+// SC_CLOSE, whose default handling then sends WM_CLOSE; a WM_CLOSE without
+// it comes from another program and is treated as a termination request
+// when the window is disabled (an enabled window closes anyway).
 //
 // The console-control handler stays for a start from a console (Ctrl+C, the
 // console window closed).
@@ -24,6 +26,8 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QWidget>
+
+#include <utility>
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -56,14 +60,20 @@ public:
                 closeForTermination(g_window.data());
             }
             return false; // Qt's own handling follows
-        case WM_CLOSE:
-            if (!m_closed && isMainWindow(msg->hwnd) && !::IsWindowEnabled(msg->hwnd)) {
+        case WM_SYSCOMMAND:
+            if ((msg->wParam & 0xFFF0) == SC_CLOSE && isMainWindow(msg->hwnd))
+                m_userClose = true;
+            return false;
+        case WM_CLOSE: {
+            const bool byUser = std::exchange(m_userClose, false);
+            if (!byUser && !m_closed && isMainWindow(msg->hwnd) && !g_window->isEnabled()) {
                 m_closed = true;
                 closeForTermination(g_window.data());
                 *result = 0;
                 return true;
             }
             return false;
+        }
         default:
             return false;
         }
@@ -77,6 +87,7 @@ private:
     }
 
     bool m_closed = false;
+    bool m_userClose = false; // an SC_CLOSE was seen; its WM_CLOSE follows
 };
 
 BOOL WINAPI onConsoleControl(DWORD)

@@ -4,7 +4,7 @@
 // platform implements this header.
 //
 // Font: on Windows the platform's default dialog font (the stock GUI font,
-// "MS Shell Dlg" resolved to the face it stands for, at its pixel height).
+// at its pixel height, in the face GDI draws it with).
 // Elsewhere Qt's default is about 30 % wider than that font and would run
 // captions into their neighbours; Liberation Sans at 10 px (metrics of
 // Arial) keeps every caption inside its layout width.

@@ -14,20 +14,27 @@ namespace blinkwerk {
 
 namespace {
 
-// "MS Shell Dlg" is no font but a name the system maps to one (Microsoft Sans
-// Serif on Windows, Tahoma under wine); Qt would fall back to a serif face.
-QString resolvedFace(const QString &face)
+// "MS Shell Dlg", the stock font's face, is no font but a name the system
+// maps to one (Microsoft Sans Serif on Windows; under wine a font of the
+// host). Qt would not map it and fall back to a serif face, so GDI is asked
+// which face it really draws with.
+QString realFace(const LOGFONTW &logFont)
 {
-    wchar_t substitute[LF_FACESIZE * 2] = {};
-    DWORD size = sizeof substitute;
-    const LSTATUS status = ::RegGetValueW(HKEY_LOCAL_MACHINE,
-                                          L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes",
-                                          reinterpret_cast<const wchar_t *>(face.utf16()), RRF_RT_REG_SZ, nullptr,
-                                          substitute, &size);
-    if (status != ERROR_SUCCESS || !substitute[0])
-        return face;
-    // A substitute may carry a character set after a comma.
-    return QString::fromWCharArray(substitute).section(QLatin1Char(','), 0, 0);
+    QString face = QString::fromWCharArray(logFont.lfFaceName);
+    HDC screen = ::GetDC(nullptr);
+    HFONT font = ::CreateFontIndirectW(&logFont);
+    if (screen && font) {
+        HGDIOBJ previous = ::SelectObject(screen, font);
+        wchar_t drawn[LF_FACESIZE] = {};
+        if (const int length = ::GetTextFaceW(screen, LF_FACESIZE, drawn); length > 1)
+            face = QString::fromWCharArray(drawn, length - 1);
+        ::SelectObject(screen, previous);
+    }
+    if (font)
+        ::DeleteObject(font);
+    if (screen)
+        ::ReleaseDC(nullptr, screen);
+    return face;
 }
 
 } // namespace
@@ -37,7 +44,7 @@ QFont dialogFont()
     LOGFONTW logFont {};
     if (!::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof logFont, &logFont))
         return QFont(QStringLiteral("Microsoft Sans Serif"), 8);
-    QFont font(resolvedFace(QString::fromWCharArray(logFont.lfFaceName)));
+    QFont font(realFace(logFont));
     // A negative height is the character height in pixels, a positive one
     // the cell height, of which the character takes about eight ninths.
     const int height = logFont.lfHeight < 0 ? -logFont.lfHeight : logFont.lfHeight * 8 / 9;

@@ -19,6 +19,11 @@ QColor platformInactiveBorder()
     return QColor(212, 208, 200);
 }
 
+std::optional<std::string> whyCaptionsMayNotFit()
+{
+    return std::nullopt;
+}
+
 namespace {
 
 int registerByte(const QString &path)
