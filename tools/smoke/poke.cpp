@@ -4,6 +4,10 @@
 //   poke <title> wait            waits (up to 30 s) until the window shows
 //   poke <title> click <x> <y>   left click at client coordinates
 //   poke <title> close           WM_CLOSE, as the task manager's "End task"
+//   poke <title> endsession      the end of the session as Windows ends it:
+//                                WM_QUERYENDSESSION, WM_ENDSESSION, and the
+//                                process is ended as soon as WM_ENDSESSION
+//                                has been answered
 //   poke <title> yellow          prints the lit (yellow) pixels of the left
 //                                and the right half of the client area
 //
@@ -100,6 +104,20 @@ int main(int argc, char **argv)
         ::PostMessageW(window, WM_MOUSEMOVE, 0, at);
         ::PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, at);
         ::PostMessageW(window, WM_LBUTTONUP, 0, at);
+        return 0;
+    }
+    if (action == "endsession") {
+        DWORD processId = 0;
+        ::GetWindowThreadProcessId(window, &processId);
+        HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
+        if (!process)
+            return 1;
+        DWORD_PTR answer = 0;
+        ::SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000, &answer);
+        ::SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000, &answer);
+        ::TerminateProcess(process, 1);
+        ::WaitForSingleObject(process, 10000);
+        ::CloseHandle(process);
         return 0;
     }
     if (action == "close")
