@@ -15,8 +15,9 @@
 // "blinkwerk-lpt1-<uid>" in /dev/shm (else /tmp) when there is none; a file
 // found there is used only when it is a regular file, has one link, belongs
 // to this user and nobody else may write it.
-// Windows: a mapping of a named paging-file section or of the file; Windows
-// refuses to shrink a file while it is mapped.
+// Windows: a mapping of a real one-byte file (the simulated register lives in
+// the user's local application data folder), so that the byte outlives the
+// programs; Windows refuses to shrink a file while it is mapped.
 //
 // An access that fails (a file emptied by someone, a full file system, an
 // I/O error) never stops the program: a read then gives 0, a write is lost,
@@ -35,8 +36,9 @@ namespace portio {
 class MappedRegister final : public PortBackend
 {
 public:
-    // The simulated register of this user: a file path on POSIX (above), a
-    // named file mapping of the logon session on Windows.
+    // The simulated register of this user: a file path on POSIX (above); on
+    // Windows a file in the user's local application data folder, readable
+    // only by that user, mapped by every program that uses it.
     static std::string defaultSharedName();
 
     // Open (creating when missing) the simulated register of that name.

@@ -1,97 +1,180 @@
-// Windows side of MappedRegister: a named file mapping backed by the paging
-// file for the simulated register, and a mapping of a real file for
-// BLINKWERK_LPT_REGISTER. A paging-file mapping lives as long as one process
-// holds it open; that is as long as a register byte can outlive a run here.
+// Windows side of MappedRegister. Both kinds of register are mappings of a
+// real one-byte file, so that the byte outlives every program that wrote it,
+// as on a real port (a mapping backed by the paging file would vanish with
+// its last handle):
+//   - the simulated register: "lpt1-register" in the user's local
+//     application data folder (Blinkwerk\ there; the temp folder when there
+//     is none). The shared name is the file's full path. A new file gets an
+//     access list that admits only the user who created it.
+//   - BLINKWERK_LPT_REGISTER: the file that variable names.
+// Every program opens the file shared for reading and writing and maps it;
+// views of one file are coherent between processes.
 
 #include "mappedregister.h"
 
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 
+#include <sddl.h>
+#include <shlobj.h>
+
 #include <atomic>
+#include <memory>
+#include <vector>
 
 namespace portio {
 
 namespace {
 
+std::string utf8(const std::wstring &wide)
+{
+    if (wide.empty())
+        return {};
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string text(std::size_t(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), text.data(), length, nullptr, nullptr);
+    return text;
+}
+
+std::wstring widen(const std::string &text)
+{
+    if (text.empty())
+        return {};
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring wide(std::size_t(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), length);
+    return wide;
+}
+
 std::string lastError(const std::string &what)
 {
     const DWORD code = ::GetLastError();
-    char buffer[256] = {};
-    const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                          nullptr, code, 0, buffer, sizeof buffer, nullptr);
-    std::string text(buffer, length);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
+    wchar_t buffer[512] = {};
+    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                          MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), buffer, DWORD(std::size(buffer)),
+                                          nullptr);
+    std::string text = utf8(std::wstring(buffer, length));
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
         text.pop_back();
-    return what + ": " + (text.empty() ? "error " + std::to_string(code) : text);
+    return what + ": " + (text.empty() ? "error " : text + " (error ") + std::to_string(code) + (text.empty() ? "" : ")");
 }
 
-std::wstring widen(const std::string &utf8)
+// A security descriptor whose access list admits only the user this program
+// runs as, with full access. Null when the system cannot give it.
+struct LocalFreeDeleter
 {
-    if (utf8.empty())
-        return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
-    std::wstring wide(std::size_t(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), length);
-    return wide;
+    void operator()(void *memory) const { ::LocalFree(memory); }
+};
+using OwnedDescriptor = std::unique_ptr<void, LocalFreeDeleter>;
+
+OwnedDescriptor onlyThisUser()
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return nullptr;
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    const bool known = size && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
+    ::CloseHandle(token);
+    if (!known)
+        return nullptr;
+    wchar_t *sid = nullptr;
+    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, &sid))
+        return nullptr;
+    // Protected (P): nothing is inherited from the folder.
+    const std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(sid) + L")";
+    ::LocalFree(sid);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        return nullptr;
+    return OwnedDescriptor(descriptor);
+}
+
+std::wstring registerFolder()
+{
+    PWSTR local = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &local)) && local && *local) {
+        folder = std::wstring(local) + L"\\Blinkwerk";
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    ::CoTaskMemFree(local);
+    if (folder.empty() || ::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        wchar_t temp[MAX_PATH + 1] = {};
+        const DWORD length = ::GetTempPathW(DWORD(std::size(temp)), temp);
+        folder.assign(temp, length);
+        while (!folder.empty() && folder.back() == L'\\')
+            folder.pop_back();
+    }
+    return folder;
+}
+
+// Maps the first byte of path, creating the file with one zero byte when it
+// is missing and growing an empty one. security applies to a new file only.
+bool mapFile(const std::string &path, SECURITY_ATTRIBUTES *security, std::string &error, unsigned char *&byte,
+             HANDLE &mapping)
+{
+    HANDLE file = ::CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                security, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = lastError(path);
+        return false;
+    }
+    // Mapping one byte of an empty file grows it to one zero byte.
+    mapping = ::CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, 1, nullptr);
+    if (!mapping)
+        error = lastError(path);
+    ::CloseHandle(file); // the mapping keeps the file open
+    if (!mapping)
+        return false;
+    void *view = ::MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 1);
+    if (!view) {
+        error = lastError(path);
+        ::CloseHandle(mapping);
+        return false;
+    }
+    byte = static_cast<unsigned char *>(view);
+    return true;
 }
 
 } // namespace
 
 std::string MappedRegister::defaultSharedName()
 {
-    return "Local\\blinkwerk-lpt1";
+    return utf8(registerFolder() + L"\\lpt1-register");
 }
 
 std::unique_ptr<MappedRegister> MappedRegister::openShared(const std::string &name, std::string &error)
 {
-    // A new paging-file section is zero-filled, so the register starts at 0.
-    HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1,
-                                          widen(name).c_str());
-    if (!mapping) {
-        error = lastError("shared memory " + name);
+    OwnedDescriptor descriptor = onlyThisUser();
+    SECURITY_ATTRIBUTES security {sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
+    unsigned char *byte = nullptr;
+    HANDLE mapping = nullptr;
+    if (!mapFile(name, descriptor ? &security : nullptr, error, byte, mapping)) {
+        error = "simulated register " + error;
         return nullptr;
     }
-    void *view = ::MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 1);
-    if (!view) {
-        error = lastError("shared memory " + name);
-        ::CloseHandle(mapping);
-        return nullptr;
-    }
-    return std::unique_ptr<MappedRegister>(
-        new MappedRegister(static_cast<unsigned char *>(view), 1, reinterpret_cast<std::intptr_t>(mapping)));
+    return std::unique_ptr<MappedRegister>(new MappedRegister(byte, 1, reinterpret_cast<std::intptr_t>(mapping)));
 }
 
 std::unique_ptr<MappedRegister> MappedRegister::openFile(const std::string &path, std::string &error)
 {
-    HANDLE file = ::CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = lastError(path);
+    unsigned char *byte = nullptr;
+    HANDLE mapping = nullptr;
+    if (!mapFile(path, nullptr, error, byte, mapping))
         return nullptr;
-    }
-    // Mapping one byte of an empty file grows it to one zero byte.
-    HANDLE mapping = ::CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, 1, nullptr);
-    ::CloseHandle(file); // the mapping keeps the file open
-    if (!mapping) {
-        error = lastError(path);
-        return nullptr;
-    }
-    void *view = ::MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 1);
-    if (!view) {
-        error = lastError(path);
-        ::CloseHandle(mapping);
-        return nullptr;
-    }
-    return std::unique_ptr<MappedRegister>(
-        new MappedRegister(static_cast<unsigned char *>(view), 1, reinterpret_cast<std::intptr_t>(mapping)));
+    return std::unique_ptr<MappedRegister>(new MappedRegister(byte, 1, reinterpret_cast<std::intptr_t>(mapping)));
 }
 
-void MappedRegister::unlinkShared(const std::string &)
+void MappedRegister::unlinkShared(const std::string &name)
 {
-    // Named mappings vanish with their last handle; there is no name to remove.
+    ::DeleteFileW(widen(name).c_str());
 }
 
 std::uint8_t MappedRegister::read()

@@ -1,10 +1,11 @@
 #include "portio.h"
 
+#include "environment.h"
 #include "mappedregister.h"
 #include "notice.h"
 #include "portbackend.h"
 
-#include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace portio {
@@ -35,10 +36,10 @@ void explain(const std::string &why, const std::string &choice)
 std::unique_ptr<PortBackend> bindBackend()
 {
     std::string why;
-    const char *registerFile = std::getenv("BLINKWERK_LPT_REGISTER");
-    if (registerFile && *registerFile) {
+    const std::optional<std::string> registerFile = environmentVariable("BLINKWERK_LPT_REGISTER");
+    if (registerFile && !registerFile->empty()) {
         std::string error;
-        if (auto file = MappedRegister::openFile(registerFile, error))
+        if (auto file = MappedRegister::openFile(*registerFile, error))
             return file;
         why = "register file " + error;
     } else {

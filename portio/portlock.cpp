@@ -1,7 +1,8 @@
 #include "portlock.h"
 
+#include "environment.h"
+
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -9,18 +10,23 @@ namespace portio {
 
 std::string portLockKey()
 {
-    const char *registerFile = std::getenv("BLINKWERK_LPT_REGISTER");
-    if (!registerFile || !*registerFile)
+    const std::optional<std::string> registerFile = environmentVariable("BLINKWERK_LPT_REGISTER");
+    if (!registerFile || registerFile->empty())
         return "lpt1";
+    // The variable is UTF-8 on every platform; a path made from a plain
+    // string would be read in the ANSI code page on Windows.
+    const std::filesystem::path given(
+        std::u8string(reinterpret_cast<const char8_t *>(registerFile->data()), registerFile->size()));
     // weakly_canonical resolves what exists of the path, so a register file
     // that is still to be created and one reached through another spelling
     // or a link name the same port.
     std::error_code ec;
-    std::filesystem::path path = std::filesystem::absolute(registerFile, ec);
+    std::filesystem::path path = std::filesystem::absolute(given, ec);
     if (ec)
-        path = registerFile;
+        path = given;
     const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
-    return "file:" + (ec ? path : canonical).string();
+    const std::u8string text = (ec ? path : canonical).u8string();
+    return "file:" + std::string(reinterpret_cast<const char *>(text.data()), text.size());
 }
 
 std::string portLockTag(const std::string &key)

@@ -29,12 +29,6 @@
 
 #include <limits>
 
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
-#endif
-
 using sequencer::ChannelCount;
 using sequencer::CpuTimeTable;
 using sequencer::LiveColumn;
@@ -268,12 +262,7 @@ std::array<ButtonCheckBox *, 21> &Programm::checkArray(int channel)
 
 QColor Programm::systemColour11()
 {
-#ifdef _WIN32
-    const DWORD colour = ::GetSysColor(COLOR_INACTIVEBORDER);
-    return QColor(GetRValue(colour), GetGValue(colour), GetBValue(colour));
-#else
-    return QColor(212, 208, 200);
-#endif
+    return blinkwerk::inactiveBorderColour();
 }
 
 void Programm::showErrorBox(QWidget *parent, const patterns::ErrorMessage &message)

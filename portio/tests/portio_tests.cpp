@@ -1,22 +1,24 @@
+#include "childprocess.h"
 #include "mappedregister.h"
 #include "portio.h"
+#include "portio_tests.h"
 #include "recordingport.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
+#include <algorithm>
 #include <fstream>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace portio;
 namespace fs = std::filesystem;
 
-namespace {
+fs::path scratchDir()
+{
+    fs::path dir = fs::temp_directory_path() / ("portio-tests-" + testsupport::uniqueSuffix());
+    fs::create_directories(dir);
+    return dir;
+}
 
 std::string readFile(const fs::path &path)
 {
@@ -24,30 +26,38 @@ std::string readFile(const fs::path &path)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-fs::path scratchDir()
+std::string utf8(const fs::path &path)
 {
-    fs::path dir = fs::temp_directory_path() / ("portio-tests-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    return dir;
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
-// Runs body in a child process whose standard error goes to errPath and
-// returns the child's exit status. The child starts with no backend bound.
-template<typename Body>
-int inChild(const fs::path &errPath, Body body)
-{
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::freopen(errPath.c_str(), "w", stderr);
-        const int status = body();
-        std::fflush(nullptr);
-        _exit(status);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+namespace {
+
+// Bodies of the process-level tests, each run in a fresh child process.
+
+// BLINKWERK_LPT_REGISTER is changed after the process started: only the
+// first call decides which backend serves.
+const testsupport::ChildBody bindOnce("bindOnce", [] {
+    LptOut(0x5A);
+    testsupport::setEnvironment("BLINKWERK_LPT_REGISTER", utf8(scratchDir() / "second"));
+    LptOut(0x3C);
+    return LptIn() == 0x3C ? 0 : 1;
+});
+
+const testsupport::ChildBody readPort("readPort", [] { return int(LptIn()); });
+
+const testsupport::ChildBody writeA5("writeA5", [] {
+    LptOut(0xA5);
+    return 0;
+});
+
+// Reads only: the user's simulated register is not disturbed.
+const testsupport::ChildBody readTwice("readTwice", [] {
+    (void)LptIn();
+    (void)LptIn();
+    return 0;
+});
 
 } // namespace
 
@@ -95,8 +105,9 @@ TEST(ScopedPortBackend, nestsAndRestores)
 
 TEST(MappedRegister, twoOpeningsShareOneByteThatOutlivesThem)
 {
-    const fs::path dir = scratchDir();
-    const std::string name = (dir / "blinkwerk-lpt1").string();
+    const fs::path dir = scratchDir() / "shared";
+    fs::create_directories(dir);
+    const std::string name = utf8(dir / "blinkwerk-lpt1");
     std::string error;
     {
         auto writer = MappedRegister::openShared(name, error);
@@ -109,16 +120,14 @@ TEST(MappedRegister, twoOpeningsShareOneByteThatOutlivesThem)
         EXPECT_EQ(reader->inp32(888), 0xA5);
         EXPECT_EQ(reader->inp32(889), 0);
     }
-    struct stat st {};
-    ASSERT_EQ(::stat(name.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    expectOnlyThisUserMayOpen(name);
     {
         auto secondRun = MappedRegister::openShared(name, error);
         ASSERT_TRUE(secondRun) << error;
         EXPECT_EQ(secondRun->read(), 0xA5) << "the byte left by the first run";
     }
     MappedRegister::unlinkShared(name);
-    EXPECT_FALSE(fs::exists(name));
+    EXPECT_FALSE(fs::exists(dir / "blinkwerk-lpt1"));
     fs::remove_all(dir);
 }
 
@@ -132,9 +141,12 @@ TEST(MappedRegister, fileRegisterIsCreatedWithOneZeroByte)
     EXPECT_EQ(readFile(path), std::string(1, '\0'));
     reg->write(200);
     EXPECT_EQ(readFile(path), std::string(1, char(200)));
+    reg.reset();
 
-    EXPECT_FALSE(MappedRegister::openFile((scratchDir() / "no/such/dir/reg").string(), error));
-    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    const fs::path missing = scratchDir() / "no" / "such" / "reg";
+    EXPECT_FALSE(MappedRegister::openFile(missing.string(), error));
+    EXPECT_NE(error.find(missing.string()), std::string::npos) << error;
+    EXPECT_NE(error.find(MissingFolderReason), std::string::npos) << error;
     EXPECT_FALSE(MappedRegister::openFile(scratchDir().string(), error)) << "a folder is no register";
     fs::remove_all(scratchDir());
 }
@@ -145,45 +157,57 @@ TEST(PortBinding, bindsAtTheFirstCallAndKeepsThatBackend)
     const fs::path first = dir / "first", second = dir / "second";
     fs::remove(first);
     fs::remove(second);
-    const int status = inChild(dir / "err", [&] {
-        // The variable is set after the process started: only the first
-        // call decides which backend serves.
-        ::setenv("BLINKWERK_LPT_REGISTER", first.c_str(), 1);
-        LptOut(0x5A);
-        ::setenv("BLINKWERK_LPT_REGISTER", second.c_str(), 1);
-        LptOut(0x3C);
-        return LptIn() == 0x3C ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0);
+    const auto writer = testsupport::runChild("bindOnce", {{"BLINKWERK_LPT_REGISTER", utf8(first)}});
+    EXPECT_EQ(writer.status, 0);
     EXPECT_EQ(readFile(first), std::string(1, char(0x3C)));
     EXPECT_FALSE(fs::exists(second));
-    EXPECT_EQ(readFile(dir / "err"), "") << "a usable register file is chosen silently";
+    EXPECT_EQ(writer.standardError, "") << "a usable register file is chosen silently";
 
     // A second process sees the byte the first one left.
-    const int reader = inChild(dir / "err", [&] {
-        ::setenv("BLINKWERK_LPT_REGISTER", first.c_str(), 1);
-        return LptIn();
-    });
-    EXPECT_EQ(reader, 0x3C);
+    const auto reader = testsupport::runChild("readPort", {{"BLINKWERK_LPT_REGISTER", utf8(first)}});
+    EXPECT_EQ(reader.status, 0x3C);
+    fs::remove_all(dir);
+}
+
+TEST(PortBinding, registerPathsOutsideAsciiNameTheirFile)
+{
+    const fs::path dir = scratchDir();
+    for (const fs::path &name : {fs::path(u8"Relais-\u00e4\u00f6\u00fc\u00df"), fs::path(u8"\u20ac-\u03a9-\u5b57")}) {
+        const fs::path file = dir / name;
+        fs::remove(file);
+        const auto writer = testsupport::runChild("writeA5", {{"BLINKWERK_LPT_REGISTER", utf8(file)}});
+        EXPECT_EQ(writer.status, 0) << writer.standardError;
+        EXPECT_EQ(writer.standardError, "");
+        EXPECT_EQ(readFile(file), std::string(1, char(0xA5))) << utf8(file);
+        std::vector<std::string> names;
+        for (const auto &entry : fs::directory_iterator(dir))
+            names.push_back(utf8(entry.path().filename()));
+        EXPECT_EQ(names, std::vector<std::string>{utf8(name)});
+        fs::remove(file);
+    }
     fs::remove_all(dir);
 }
 
 TEST(PortBinding, saysOnceWhyItFellBackToTheSimulatedRegister)
 {
     const fs::path dir = scratchDir();
-    fs::create_directory(dir / "run");
-    fs::permissions(dir / "run", fs::perms(0700)); // the user's own runtime folder
-    const int status = inChild(dir / "err", [&] {
-        ::setenv("BLINKWERK_LPT_REGISTER", (dir / "missing/dir/reg").c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
-        (void)LptIn();
-        (void)LptIn();
-        return 0;
-    });
-    EXPECT_EQ(status, 0);
-    const std::string err = readFile(dir / "err");
-    EXPECT_NE(err.find("missing/dir/reg"), std::string::npos) << err;
-    EXPECT_NE(err.find("simulated register " + (dir / "run/blinkwerk-lpt1").string()), std::string::npos) << err;
+    const fs::path missing = dir / "missing" / "dir" / "reg";
+    const fs::path runtime = privateFolder(dir / "run");
+    const auto child = testsupport::runChild(
+        "readTwice", {{"BLINKWERK_LPT_REGISTER", utf8(missing)}, {"XDG_RUNTIME_DIR", utf8(runtime)}});
+    EXPECT_EQ(child.status, 0);
+    const std::string &err = child.standardError;
+    EXPECT_NE(err.find(utf8(missing)), std::string::npos) << err;
+    EXPECT_NE(err.find("simulated register " + simulatedRegisterWithRuntimeFolder(runtime)), std::string::npos)
+        << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     fs::remove_all(dir);
+}
+
+int main(int argc, char **argv)
+{
+    if (const auto status = testsupport::runAsChildIfAsked(argc, argv))
+        return *status;
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }

@@ -1,18 +1,17 @@
 #include "dialogfont.h"
 
-#include <QApplication>
-
 namespace blinkwerk {
 
 QFont dialogFont()
 {
-#ifdef _WIN32
-    return QApplication::font();
-#else
     QFont font(QStringLiteral("Liberation Sans"));
     font.setPixelSize(10);
     return font;
-#endif
+}
+
+QColor inactiveBorderColour()
+{
+    return QColor(212, 208, 200);
 }
 
 } // namespace blinkwerk

@@ -1,0 +1,22 @@
+#pragma once
+// Shared by the port layer's tests and their platform parts.
+
+#include <filesystem>
+#include <string>
+
+// A scratch folder of this test process, created on demand.
+std::filesystem::path scratchDir();
+std::string readFile(const std::filesystem::path &path);
+std::string utf8(const std::filesystem::path &path);
+
+// The platform's words for a folder that does not exist.
+extern const char *const MissingFolderReason;
+
+// A folder that only this user may enter, as a runtime folder is.
+std::filesystem::path privateFolder(const std::filesystem::path &path);
+// The simulated register of a child whose XDG_RUNTIME_DIR is runtime (a
+// variable that only POSIX heeds).
+std::string simulatedRegisterWithRuntimeFolder(const std::filesystem::path &runtime);
+
+// The simulated register of that name admits its owner only.
+void expectOnlyThisUserMayOpen(const std::string &sharedName);
