@@ -70,9 +70,15 @@ std::optional<std::string> nameRefusal(std::string_view typedName)
     std::string_view base = typedName.substr(0, typedName.find('.'));
     while (!base.empty() && base.back() == ' ')
         base.remove_suffix(1);
-    if (isDeviceName(base))
-        return "\"" + std::string(base) + "\" ist unter Windows der Name eines Geräts und kann keine Datei "
-               "benennen, auch nicht mit einer Endung.";
+    if (isDeviceName(base)) {
+        // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about
+        // a literal + std::string + literal here.
+        std::string refusal = "\"";
+        refusal += base;
+        refusal += "\" ist unter Windows der Name eines Geräts und kann keine Datei benennen, auch nicht mit "
+                   "einer Endung.";
+        return refusal;
+    }
     return std::nullopt;
 }
 
