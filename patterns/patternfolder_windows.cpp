@@ -5,9 +5,6 @@
 // entries, UAC file virtualization and controlled folder access make an
 // access check answer differently from the create that follows.
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0601
 #endif

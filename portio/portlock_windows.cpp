@@ -4,8 +4,6 @@
 
 #include "portlock.h"
 
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 namespace portio {

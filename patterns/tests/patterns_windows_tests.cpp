@@ -8,12 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 namespace fs = std::filesystem;
@@ -83,6 +77,28 @@ TEST(WindowsPatternFile, aReadOnlyPatternIsNotReplaced)
     EXPECT_NE(error->find("\"alt.bw2\""), std::string::npos) << *error;
     EXPECT_NE(error->find("schreibgeschützt"), std::string::npos) << *error;
     EXPECT_NE(attributes & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_EQ(folder.read("alt.bw2"), old);
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"alt.bw2"});
+}
+
+// A save that fails at its last step, as a full disk makes it fail: here
+// another program (an editor, a virus scanner) holds the old file open
+// without letting it be replaced. A full disk cannot be made without
+// administrator rights.
+TEST(WindowsPatternFile, aFailedSaveKeepsTheOldFileWholeAndLeavesNoTemporary)
+{
+    Folder folder;
+    Rig rig;
+    const std::string old = std::string(160, '2') + "|9|8|7\r\n";
+    folder.write("alt.bw2", old);
+    HANDLE holder = ::CreateFileW(folder.file("alt.bw2").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const SaveError error = savePatternFile(rig.seq, folder.path(), "alt");
+    ::CloseHandle(holder);
+
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->find("\"alt.bw2\""), std::string::npos) << *error;
     EXPECT_EQ(folder.read("alt.bw2"), old);
     EXPECT_EQ(folder.names(), std::vector<std::string>{"alt.bw2"});
 }

@@ -5,9 +5,6 @@
 // that BLINKWERK_FAKE_INPOUT_LOG names: "Out32 <port> <value>" or
 // "Inp32 <port> <value returned>".
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <cstdio>

@@ -5,12 +5,6 @@
 #include "dialogfont.h"
 #include "sequencer_ui_tests.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 QColor platformInactiveBorder()

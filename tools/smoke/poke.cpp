@@ -13,12 +13,6 @@
 //
 // Exit status 0 on success, 1 when the window is not there, 2 on bad usage.
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <cstdio>
