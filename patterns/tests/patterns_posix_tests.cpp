@@ -192,11 +192,7 @@ TEST(PosixPatternFile, aFolderWithoutWritePermissionIsNamedWithItsReason)
 // listed under the name typed.
 TEST(PosixFileRules, namesRefusedAndNamesSaved)
 {
-    const struct
-    {
-        std::string name;
-        const char *reason; // nullptr: saved and listed
-    } cases[] = {
+    expectNameRules({
         {".versteckt", "versteckte Datei"},
         {".", "versteckte Datei"},
         {"..", "versteckte Datei"},
@@ -217,21 +213,7 @@ TEST(PosixFileRules, namesRefusedAndNamesSaved)
         {"a.", nullptr},
         {"tab\there", nullptr},
         {"<b>x", nullptr},
-    };
-    for (const auto &c : cases) {
-        Folder folder;
-        Rig rig;
-        const SaveError error = savePatternFile(rig.seq, folder.path(), c.name);
-        if (c.reason) {
-            ASSERT_TRUE(error) << c.name;
-            EXPECT_NE(error->find(c.reason), std::string::npos) << *error;
-            EXPECT_NE(error->find("Es wurde nichts gespeichert."), std::string::npos) << *error;
-            EXPECT_TRUE(folder.names().empty()) << c.name;
-        } else {
-            EXPECT_EQ(error, std::nullopt) << c.name;
-            EXPECT_EQ(FilePanel::listPatternFiles(folder.path()), std::vector<std::string>{c.name + ".bw2"});
-        }
-    }
+    });
 }
 
 TEST(PosixFileRules, entriesStartingWithADotAreHidden)

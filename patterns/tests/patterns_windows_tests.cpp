@@ -18,11 +18,7 @@ using namespace testsupport;
 // listed under the name typed.
 TEST(WindowsFileRules, namesRefusedAndNamesSaved)
 {
-    const struct
-    {
-        std::string name;
-        const char *reason; // nullptr: saved and listed
-    } cases[] = {
+    expectNameRules({
         {"a:b", "Zeichen"},  {"a?b", "Zeichen"},   {"a*b", "Zeichen"},     {"a\"b", "Zeichen"},
         {"a<b", "Zeichen"},  {"a>b", "Zeichen"},   {"a|b", "Zeichen"},     {"a/b", "Zeichen"},
         {"a\\b", "Zeichen"}, {"a\tb", "Steuerzeichen"}, {std::string("a\x1f", 2), "Steuerzeichen"},
@@ -33,21 +29,7 @@ TEST(WindowsFileRules, namesRefusedAndNamesSaved)
         {"CONSOLE", nullptr}, {"COM10", nullptr},  {"xCON", nullptr},      {"a.CON", nullptr},
         {"LPT", nullptr},    {".versteckt", nullptr}, {"..", nullptr},     {"ende ", nullptr},
         {"a.", nullptr},     {"<b>x", "Zeichen"},  {"Lauflicht \xC3\xA4", nullptr},
-    };
-    for (const auto &c : cases) {
-        Folder folder;
-        Rig rig;
-        const SaveError error = savePatternFile(rig.seq, folder.path(), c.name);
-        if (c.reason) {
-            ASSERT_TRUE(error) << c.name;
-            EXPECT_NE(error->find(c.reason), std::string::npos) << *error;
-            EXPECT_NE(error->find("Es wurde nichts gespeichert."), std::string::npos) << *error;
-            EXPECT_TRUE(folder.names().empty()) << c.name;
-        } else {
-            EXPECT_EQ(error, std::nullopt) << c.name;
-            EXPECT_EQ(FilePanel::listPatternFiles(folder.path()), std::vector<std::string>{c.name + ".bw2"});
-        }
-    }
+    });
 }
 
 TEST(WindowsFileRules, entriesWithTheHiddenOrSystemAttributeAreHidden)

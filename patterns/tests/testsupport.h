@@ -2,11 +2,14 @@
 // Helpers shared by the pattern tests: a scratch folder, a sequencer with a
 // recognisable state, and the state a load can change, as one string.
 
+#include "filepanel.h"
 #include "patternfile.h"
 
 #include "portio.h"
 #include "recordingport.h"
 #include "sequencer.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -92,6 +95,33 @@ inline std::string loadedState(const sequencer::Sequencer &seq)
 {
     return patterns::patternLine(seq) + " ab:" + seq.firstActiveStepText() + " bis:" + seq.lastActiveStepText()
            + " ms:" + std::to_string(seq.tickIntervalMs());
+}
+
+// A typed name and the words of its refusal; none for a name that is saved.
+struct NameCase
+{
+    std::string name;
+    const char *reason; // nullptr: saved and listed under the name typed
+};
+
+// Saves each name into a fresh folder: a refused name gets a message with
+// its reason, and nothing is written; any other name is saved and listed.
+inline void expectNameRules(const std::vector<NameCase> &cases)
+{
+    for (const NameCase &c : cases) {
+        Folder folder;
+        Rig rig;
+        const patterns::SaveError error = patterns::savePatternFile(rig.seq, folder.path(), c.name);
+        if (c.reason) {
+            ASSERT_TRUE(error) << c.name;
+            EXPECT_NE(error->find(c.reason), std::string::npos) << *error;
+            EXPECT_NE(error->find("Es wurde nichts gespeichert."), std::string::npos) << *error;
+            EXPECT_TRUE(folder.names().empty()) << c.name;
+        } else {
+            EXPECT_EQ(error, std::nullopt) << c.name;
+            EXPECT_EQ(patterns::FilePanel::listPatternFiles(folder.path()), std::vector<std::string>{c.name + ".bw2"});
+        }
+    }
 }
 
 } // namespace testsupport
