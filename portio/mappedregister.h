@@ -1,8 +1,9 @@
 #pragma once
 // A register byte that lives outside the process: a named shared-memory
-// object (the simulated register) or a file. Every process that maps the
-// same name sees the same byte; the byte survives the processes that wrote
-// it until the machine restarts (shared memory) or for good (a file). It
+// object (the simulated register; a file on Windows) or a file. Every process
+// that maps the same name sees the same byte; the byte survives the
+// processes that wrote it until the machine restarts (shared memory) or for
+// good (a file). It
 // starts at 0 when first created. Every read and write is a single atomic
 // byte access, so a reader never sees a torn value.
 
@@ -19,7 +20,7 @@ class MappedRegister final : public PortBackend
 {
 public:
     // The simulated register of this user: "/blinkwerk-lpt1-<uid>" on POSIX,
-    // a named file mapping of the logon session on Windows.
+    // the full path of a file in the user's local application data on Windows.
     static std::string defaultSharedName();
 
     // Open (creating when missing) a shared-memory register of that name.
