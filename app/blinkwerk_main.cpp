@@ -1,6 +1,7 @@
 #include "dialogfont.h"
 #include "patternfile.h"
 #include "patternfolder.h"
+#include "portio.h"
 #include "portlock.h"
 #include "programm.h"
 #include "termination.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -63,6 +65,14 @@ int main(int argc, char *argv[])
                      patternFolder.createError.message().c_str());
     Programm window(patternFolder.folder);
     blinkwerk::closeOnTerminationRequest(&window);
+    // Backends retry and refresh on their own between port calls: a Stop
+    // whose 0 met a busy port is written once the port is free again.
+    QTimer portService;
+    QObject::connect(&portService, &QTimer::timeout, [] { portio::servicePort(); });
+    portService.start(100);
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // The last byte is out (or said to be lost) before the lock is let go.
+    portio::closePort();
+    return status;
 }

@@ -11,3 +11,13 @@ void notice(const std::string &text)
 }
 
 } // namespace portio
+
+namespace portio {
+
+void notice(const std::string &source, const std::string &text)
+{
+    std::fprintf(stderr, "%s: %s\n", source.c_str(), text.c_str());
+    std::fflush(stderr);
+}
+
+} // namespace portio

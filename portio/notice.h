@@ -10,3 +10,11 @@ namespace portio {
 void notice(const std::string &text);
 
 } // namespace portio
+
+namespace portio {
+
+// The same for an output of its own: "<source>: <text>", where source names
+// the output ("hidrelay:ABCDE", "serial:/dev/ttyUSB0", "sacn:1").
+void notice(const std::string &source, const std::string &text);
+
+} // namespace portio

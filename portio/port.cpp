@@ -58,13 +58,15 @@ std::unique_ptr<PortBackend> bindBackend()
 }
 
 PortBackend *g_override = nullptr;
+std::unique_ptr<PortBackend> g_bound;
 
 PortBackend &backend()
 {
     if (g_override)
         return *g_override;
-    static const std::unique_ptr<PortBackend> bound = bindBackend();
-    return *bound;
+    if (!g_bound)
+        g_bound = bindBackend();
+    return *g_bound;
 }
 
 } // namespace
@@ -87,6 +89,19 @@ void LptOut(std::uint8_t value)
 std::uint8_t LptIn()
 {
     return static_cast<std::uint8_t>(Inp32(Lpt1DataPort) & 0xFF);
+}
+
+void servicePort()
+{
+    if (g_override)
+        g_override->service();
+    else if (g_bound)
+        g_bound->service();
+}
+
+void closePort()
+{
+    g_bound.reset();
 }
 
 ScopedPortBackend::ScopedPortBackend(PortBackend &backend)

@@ -39,6 +39,20 @@ void LptOut(std::uint8_t value);
 // Reads the LPT1 data register: the low byte of what Inp32 returns, 0 to 255.
 std::uint8_t LptIn();
 
+// Lets the bound backend do the work of its own that no port call asks for:
+// retry a byte it could not write, find a device again, repeat a network
+// stream (see portbackend.h). The programs call it about every 100 ms from
+// their event loop. Before the first port call it binds nothing and does
+// nothing.
+void servicePort();
+
+// Ends the bound backend: its last tries of a byte it keeps are made and its
+// device is released before this returns. A later port call binds anew.
+// blinkwerk calls it after its window has closed and before it lets go of
+// its one-sequencer lock, so that no later blinkwerk can take the port while
+// this one may still write to it.
+void closePort();
+
 // Test and benchmark seam: while an instance lives, every port call of this
 // process goes to the given backend instead of the bound one. Instances nest;
 // the newest wins. The backend must outlive the instance.
