@@ -34,7 +34,8 @@
 //   again takes the request over instead of failing on its own lines;
 //   opening lines of that chip that overlap a kept request otherwise first
 //   releases that request.
-// - Every call is a non-blocking ioctl; nothing waits.
+// - Nothing waits beyond the ioctls themselves, which return at once on a
+//   chip in the processor and within the bus's own bounds on an expander.
 
 #include "outputs.h"
 #include "outputspec.h"
