@@ -54,6 +54,7 @@
 #include "portbackend.h"
 
 #include <chrono>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -71,6 +72,8 @@ public:
     virtual int close(int fd) = 0;
     virtual int flock(int fd, int operation) = 0;
     virtual int ioctl(int fd, unsigned long request, void *argument) = 0;
+    // timer_settime(timer, 0, &value, nullptr) on the watchdog's timer.
+    virtual int timerSettime(timer_t timer, const itimerspec &value) = 0;
 };
 
 // The real system calls.

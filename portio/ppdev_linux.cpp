@@ -37,6 +37,10 @@ public:
     int close(int fd) override { return ::close(fd); }
     int flock(int fd, int operation) override { return ::flock(fd, operation); }
     int ioctl(int fd, unsigned long request, void *argument) override { return ::ioctl(fd, request, argument); }
+    int timerSettime(timer_t timer, const itimerspec &value) override
+    {
+        return ::timer_settime(timer, 0, &value, nullptr);
+    }
 };
 
 void ignoreWatchdogSignal(int) {}
@@ -46,11 +50,14 @@ void ignoreWatchdogSignal(int) {}
 // SA_RESTART, so a waiting flock or PPCLAIM returns EINTR. After the first
 // expiry it keeps firing every tenth of the bound until disarmed, so a signal
 // that lands just before the wait begins cannot leave the wait unbounded.
+// It is never left running by a failure: a stray signal would make a later
+// system call of the thread fail with EINTR.
 class Watchdog
 {
 public:
-    explicit Watchdog(int signal)
-        : m_signal(signal)
+    Watchdog(PpdevCalls &calls, int signal)
+        : m_calls(calls)
+        , m_signal(signal)
     {
     }
     ~Watchdog()
@@ -61,7 +68,8 @@ public:
     Watchdog(const Watchdog &) = delete;
     Watchdog &operator=(const Watchdog &) = delete;
 
-    // Empty on success, else why the bound cannot be kept.
+    // Empty on success, else why the bound cannot be kept; the timer is
+    // then stopped.
     std::optional<std::string> arm(milliseconds bound)
     {
         if (auto error = bindToThisThread())
@@ -71,8 +79,11 @@ public:
         itimerspec spec {};
         spec.it_value = toTimespec(first);
         spec.it_interval = toTimespec(repeat);
-        if (::timer_settime(m_timer, 0, &spec, nullptr) != 0)
-            return std::string("cannot start the watchdog timer: ") + std::strerror(errno);
+        if (m_calls.timerSettime(m_timer, spec) != 0) {
+            const int error = errno;
+            disarm();
+            return std::string("cannot start the watchdog timer: ") + std::strerror(error);
+        }
         return std::nullopt;
     }
 
@@ -81,7 +92,7 @@ public:
         if (!m_haveTimer)
             return;
         const itimerspec stop {};
-        ::timer_settime(m_timer, 0, &stop, nullptr);
+        m_calls.timerSettime(m_timer, stop);
     }
 
 private:
@@ -124,6 +135,7 @@ private:
         return std::nullopt;
     }
 
+    PpdevCalls &m_calls;
     int m_signal;
     timer_t m_timer {};
     bool m_haveTimer = false;
@@ -140,7 +152,7 @@ public:
         : m_calls(calls)
         , m_options(options)
         , m_fd(fd)
-        , m_watchdog(options.watchdogSignal ? options.watchdogSignal : SIGRTMIN + 5)
+        , m_watchdog(calls, options.watchdogSignal ? options.watchdogSignal : SIGRTMIN + 5)
     {
     }
 
@@ -261,8 +273,8 @@ private:
             return failure;
         }
         error = bounded(m_options.lockTimeout, [this] { return m_calls.flock(m_fd, LOCK_EX); });
+        m_watchdog.disarm();
         if (error) {
-            m_watchdog.disarm();
             if (error == EINTR)
                 return "another program has held its lock for more than " + text(m_options.lockTimeout);
             return std::string("locking it failed: ") + std::strerror(error);

@@ -335,6 +335,25 @@ int FakePpdev::ioctl(int fd, unsigned long request, void *argument)
     return error ? -1 : 0;
 }
 
+int FakePpdev::timerSettime(timer_t timer, const itimerspec &value)
+{
+    m_haveTimer = true;
+    m_lastTimer = timer;
+    const bool arming = value.it_value.tv_sec != 0 || value.it_value.tv_nsec != 0;
+    if (arming && m_armingsToFailure > 0 && --m_armingsToFailure == 0) {
+        errno = EAGAIN;
+        return -1;
+    }
+    return ::timer_settime(timer, 0, &value, nullptr);
+}
+
+bool FakePpdev::timerArmed() const
+{
+    itimerspec now {};
+    return m_haveTimer && ::timer_gettime(m_lastTimer, &now) == 0
+           && (now.it_value.tv_sec != 0 || now.it_value.tv_nsec != 0);
+}
+
 void FakePpdev::setPresent(bool present)
 {
     lock(&m_shared->state);

@@ -23,6 +23,8 @@
 //   mutex (ppdev's release does not take it);
 // - a device that goes away: open fails with ENOENT, and every ioctl on a
 //   descriptor opened before fails with ENODEV, even once it is back.
+// timerSettime is the real call, except that an arming chosen by failArming
+// fails with EAGAIN; which timer was set last is kept per process.
 // Every call is logged with its process, descriptor, result and start and
 // end time.
 
@@ -66,6 +68,12 @@ public:
     int close(int fd) override;
     int flock(int fd, int operation) override;
     int ioctl(int fd, unsigned long request, void *argument) override;
+    int timerSettime(timer_t timer, const itimerspec &value) override;
+
+    // The nth arming (a call with a non-zero time) from now on fails.
+    void failArming(int nth) { m_armingsToFailure = nth; }
+    // Whether the timer set last in this process is running.
+    bool timerArmed() const;
 
     void setPresent(bool present);
     std::uint8_t dataRegister() const;
@@ -96,6 +104,9 @@ private:
     Shared *m_shared;
     std::size_t m_mappedBytes;
     pid_t m_creator;
+    int m_armingsToFailure = 0;
+    bool m_haveTimer = false;
+    timer_t m_lastTimer {};
 };
 
 const char *opName(FakePpdev::Op op);

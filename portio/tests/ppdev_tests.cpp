@@ -481,6 +481,31 @@ TEST_F(PpdevPort, aForeignSignalDuringTheClaimGivesUpTheClaimInsteadOfRepeatingI
     fake.close(foreign);
 }
 
+// A bound that cannot be armed fails the access like any other failure and
+// leaves no timer running, whose signal would interrupt later system calls.
+TEST_F(PpdevPort, aWatchdogThatCannotBeArmedIsNeverLeftRunning)
+{
+    for (int failing : {1, 2}) {
+        SCOPED_TRACE(failing == 1 ? "the lock's bound" : "the claim's bound");
+        FakePpdev fake;
+        Messages messages;
+        std::string why;
+        auto port = openPpdevPort(fake, testOptions(fake, messages), why);
+        ASSERT_TRUE(port) << why;
+        fake.failArming(failing);
+        port->out32(Lpt1DataPort, 7);
+        EXPECT_FALSE(fake.timerArmed());
+        ASSERT_EQ(messages.lines.size(), 1u);
+        EXPECT_NE(messages.lines[0].find("cannot start the watchdog timer: Resource temporarily unavailable"),
+                  std::string::npos)
+            << messages.lines[0];
+        EXPECT_EQ(fake.dataRegister(), 0);
+        port->out32(Lpt1DataPort, 8);
+        EXPECT_EQ(fake.dataRegister(), 8);
+        EXPECT_FALSE(fake.timerArmed());
+    }
+}
+
 TEST_F(PpdevPort, theLastByteIsWrittenWhenTheBackendEndsOrReportedAsNotWritten)
 {
     for (bool heldToTheEnd : {false, true}) {
