@@ -20,15 +20,19 @@
 // programs; Windows refuses to shrink a file while it is mapped.
 //
 // An access that fails (a file emptied by someone, a full file system, an
-// I/O error) never stops the program: a read then gives 0, a write is lost,
-// and one line on standard error says so; the first access that works
-// again says that once too. A write to an emptied file puts the byte back.
+// I/O error) never stops the program: a read then gives 0, a write's byte is
+// kept (a newer one replaces it) and tried again before the next read, by
+// service() about once a second, and once more when the register is closed;
+// one line on standard error says so, and the first access that works again
+// says that once too. A write to an emptied file puts the byte back.
 
 #include "portbackend.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace portio {
@@ -64,6 +68,7 @@ public:
 
     void out32(std::int16_t port, std::int16_t value) override;
     std::int16_t inp32(std::int16_t port) override;
+    void service() override;
 
 private:
     MappedRegister(unsigned char *byte, std::size_t mappedLength, std::intptr_t handle, std::string name = {});
@@ -72,12 +77,16 @@ private:
     // how) and one when an access works again; silent otherwise.
     void noteFailure(const std::string &why);
     void noteWorking();
+    // Writes m_kept; true when it reached the file (POSIX).
+    bool writeKept();
 
     unsigned char *m_byte;      // the mapped byte on Windows; null on POSIX
     std::size_t m_mappedLength; // of the mapping on Windows; 0 on POSIX
     std::intptr_t m_handle;     // the mapping's handle on Windows; the file's descriptor on POSIX
     std::string m_name;         // the register's name in messages
     bool m_failing = false;
+    std::optional<std::uint8_t> m_kept;                // a byte whose write failed (POSIX)
+    std::chrono::steady_clock::time_point m_nextTry {}; // of the kept byte (POSIX)
 };
 
 } // namespace portio

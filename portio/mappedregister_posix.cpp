@@ -79,6 +79,8 @@ void MappedRegister::unlinkShared(const std::string &name)
 
 std::uint8_t MappedRegister::read()
 {
+    if (m_kept)
+        writeKept();
     unsigned char byte = 0;
     ssize_t got;
     do
@@ -95,20 +97,38 @@ std::uint8_t MappedRegister::read()
 
 void MappedRegister::write(std::uint8_t value)
 {
-    const unsigned char byte = value;
+    m_kept = value;
+    writeKept();
+}
+
+void MappedRegister::service()
+{
+    if (m_kept && std::chrono::steady_clock::now() >= m_nextTry)
+        writeKept();
+}
+
+bool MappedRegister::writeKept()
+{
+    const unsigned char byte = *m_kept;
     ssize_t put;
     do
         put = ::pwrite(int(m_handle), &byte, 1, 0);
     while (put < 0 && errno == EINTR);
-    if (put == 1)
+    if (put == 1) {
+        m_kept.reset();
         noteWorking();
-    else
-        noteFailure(put < 0 ? systemError("cannot be written", errno) + "; the byte is lost"
-                            : std::string("cannot be written; the byte is lost"));
+        return true;
+    }
+    m_nextTry = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    noteFailure((put < 0 ? systemError("cannot be written", errno) : std::string("cannot be written")) +
+                "; the byte is kept and tried again about once a second");
+    return false;
 }
 
 MappedRegister::~MappedRegister()
 {
+    if (m_kept)
+        writeKept(); // the last try of a closing 0
     ::close(int(m_handle));
 }
 

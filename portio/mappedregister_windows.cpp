@@ -176,6 +176,9 @@ std::uint8_t MappedRegister::read()
     return std::atomic_ref<unsigned char>(*m_byte).load(std::memory_order_acquire);
 }
 
+// A write to the mapping cannot fail: nothing is ever kept.
+void MappedRegister::service() {}
+
 void MappedRegister::write(std::uint8_t value)
 {
     std::atomic_ref<unsigned char>(*m_byte).store(value, std::memory_order_release);

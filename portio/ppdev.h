@@ -46,9 +46,10 @@
 //   While failing, an access first reopens the device, at most once per
 //   retryInterval; in between, accesses make no system call: a write keeps
 //   its byte (the newest replaces an older one), a read answers 0. A kept
-//   byte is written before any later access and, at the latest, when the
-//   backend is destroyed (finalWriteAttempts tries); if even that fails, the
-//   sink says which byte the card was left with.
+//   byte is written before any later access, by service() at most once per
+//   retryInterval without one, and, at the latest, when the backend is
+//   destroyed (finalWriteAttempts tries); if even that fails, the sink says
+//   which byte the card was left with.
 // - A third program that uses the port without taking this lock: while it
 //   holds the port our accesses fail as busy without claiming, because the
 //   kernel's hand-over from a releasing holder to a waiting claimer can

@@ -222,6 +222,14 @@ public:
         writePending(/*waitForRetry=*/true);
     }
 
+    // A kept byte goes out on its own, once per retryInterval, whether or not
+    // the program accesses the port again: a Stop's 0 that met a busy port.
+    void service() override
+    {
+        if (m_pending)
+            writePending(/*waitForRetry=*/true);
+    }
+
     std::int16_t inp32(std::int16_t port) override
     {
         if (port != Lpt1DataPort)

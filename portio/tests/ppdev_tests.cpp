@@ -487,6 +487,37 @@ TEST_F(PpdevPort, aForeignSignalDuringTheClaimGivesUpTheClaimInsteadOfRepeatingI
     fake.close(foreign);
 }
 
+// A Stop whose 0 met a held port: the program makes no further access, only
+// its timer calls service() every 100 ms; the 0 reaches the card within about
+// a second of the port coming free.
+TEST_F(PpdevPort, aKeptByteIsWrittenByTheServiceAloneOnceThePortIsFree)
+{
+    FakePpdev fake;
+    Messages messages;
+    PpdevOptions options = testOptions(fake, messages);
+    options.retryInterval = PpdevOptions {}.retryInterval;
+    const int foreign = fake.open(fake.path().c_str(), O_RDWR);
+    std::string why;
+    auto port = openPpdevPort(fake, options, why);
+    ASSERT_TRUE(port) << why;
+    port->out32(Lpt1DataPort, 0x81);
+    ASSERT_EQ(claim(fake, foreign), 0);
+    port->out32(Lpt1DataPort, 0); // Stop
+    port->service();
+    EXPECT_EQ(fake.dataRegister(), 0x81);
+    ASSERT_EQ(fake.ioctl(foreign, PPRELEASE, nullptr), 0);
+    const auto released = std::chrono::steady_clock::now();
+    while (fake.dataRegister() != 0 && std::chrono::steady_clock::now() - released < 1500ms) {
+        port->service();
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(fake.dataRegister(), 0) << "the card stays lit";
+    fake.clearLog();
+    port->service();
+    EXPECT_TRUE(fake.log().empty()) << "nothing kept, nothing done";
+    fake.close(foreign);
+}
+
 // A bound that cannot be armed fails the access like any other failure and
 // leaves no timer running, whose signal would interrupt later system calls.
 TEST_F(PpdevPort, aWatchdogThatCannotBeArmedIsNeverLeftRunning)

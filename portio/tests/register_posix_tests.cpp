@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fcntl.h>
 #include <functional>
+#include <thread>
 #include <optional>
 #include <sched.h>
 #include <sstream>
@@ -152,10 +154,18 @@ TEST(RegisterFailure, aFullFileSystemNeverStopsTheProgram)
         ::close(fd);
         ::setenv("BLINKWERK_LPT_REGISTER", path.c_str(), 1);
         LptOut(0x11);
-        LptOut(0x22);
+        LptOut(0x22); // kept
         if (LptIn() != 0)
             return 10;
         ::unlink(fill.c_str()); // space again
+        // No further access: the program's timer alone writes the kept byte.
+        const auto freed = std::chrono::steady_clock::now();
+        while (readFile(path) != "\x22" && std::chrono::steady_clock::now() - freed < std::chrono::milliseconds(1500)) {
+            portio::servicePort();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (readFile(path) != "\x22")
+            return 12;
         LptOut(0x33);
         if (LptIn() != 0x33)
             return 11;
