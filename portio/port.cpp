@@ -57,13 +57,25 @@ std::unique_ptr<PortBackend> bindBackend()
     return std::make_unique<ProcessRegister>();
 }
 
+// What the port calls reach once the port is closed: nothing.
+class ClosedPort final : public PortBackend
+{
+public:
+    void out32(std::int16_t, std::int16_t) override {}
+    std::int16_t inp32(std::int16_t) override { return 0; }
+};
+
 PortBackend *g_override = nullptr;
 std::unique_ptr<PortBackend> g_bound;
+bool g_closed = false;
 
 PortBackend &backend()
 {
+    static ClosedPort closed;
     if (g_override)
         return *g_override;
+    if (g_closed)
+        return closed;
     if (!g_bound)
         g_bound = bindBackend();
     return *g_bound;
@@ -101,6 +113,7 @@ void servicePort()
 
 void closePort()
 {
+    g_closed = true;
     g_bound.reset();
 }
 

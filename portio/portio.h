@@ -47,9 +47,10 @@ std::uint8_t LptIn();
 void servicePort();
 
 // Ends the bound backend: its last tries of a byte it keeps are made and its
-// device is released before this returns. A later port call binds anew.
-// blinkwerk calls it after its window has closed and before it lets go of
-// its one-sequencer lock, so that no later blinkwerk can take the port while
+// device is released before this returns. For good: later port calls of
+// this process bind nothing and write nothing (Inp32 answers 0). blinkwerk
+// calls it after its window is destroyed and before it lets go of its
+// one-sequencer lock, so that no later blinkwerk can take the port while
 // this one may still write to it.
 void closePort();
 

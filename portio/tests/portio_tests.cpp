@@ -45,6 +45,15 @@ const testsupport::ChildBody bindOnce("bindOnce", [] {
     return LptIn() == 0x3C ? 0 : 1;
 });
 
+// After the port is closed nothing reaches it and nothing binds it again.
+const testsupport::ChildBody closeForGood("closeForGood", [] {
+    LptOut(0x5A);
+    closePort();
+    LptOut(0x3C);
+    servicePort();
+    return LptIn() == 0 ? 0 : 1;
+});
+
 const testsupport::ChildBody readPort("readPort", [] { return int(LptIn()); });
 
 const testsupport::ChildBody writeA5("writeA5", [] {
@@ -166,6 +175,16 @@ TEST(PortBinding, bindsAtTheFirstCallAndKeepsThatBackend)
     // A second process sees the byte the first one left.
     const auto reader = testsupport::runChild("readPort", {{"BLINKWERK_LPT_REGISTER", utf8(first)}});
     EXPECT_EQ(reader.status, 0x3C);
+    fs::remove_all(dir);
+}
+
+TEST(PortBinding, aClosedPortIsNeitherBoundAgainNorWritten)
+{
+    const fs::path dir = scratchDir();
+    const fs::path file = dir / "reg";
+    const auto child = testsupport::runChild("closeForGood", {{"BLINKWERK_LPT_REGISTER", utf8(file)}});
+    EXPECT_EQ(child.status, 0) << child.standardError;
+    EXPECT_EQ(readFile(file), std::string(1, char(0x5A)));
     fs::remove_all(dir);
 }
 
