@@ -52,8 +52,11 @@ public:
 
     // Open a file as the register, creating it with one zero byte when it is
     // missing or empty. Null and a reason in error when it cannot be opened
-    // or is no regular file. A file whose byte cannot be stored (full file
-    // system) is still the register: the failure is said as above.
+    // or (POSIX) when it may be held by another user: the same rule as for
+    // the simulated register (a link in the last component is not followed;
+    // only a regular file with one link, of this user, that nobody else may
+    // write). A file whose byte cannot be stored (full file system) is still
+    // the register: the failure is said as above.
     static std::unique_ptr<MappedRegister> openFile(const std::string &path, std::string &error);
 
     // Remove a simulated register (tests use private names).

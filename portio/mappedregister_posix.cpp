@@ -54,18 +54,11 @@ std::unique_ptr<MappedRegister> MappedRegister::openShared(const std::string &na
 
 std::unique_ptr<MappedRegister> MappedRegister::openFile(const std::string &path, std::string &error)
 {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        error = systemError(path, errno);
+    // The same rule as for the simulated register: the name may lie in a
+    // folder where another user can plant a link or a file of their own.
+    const int fd = posix::openOwnFile(path, error);
+    if (fd < 0)
         return nullptr;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = path + ": not a regular file";
-        ::close(fd);
-        return nullptr;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::unique_ptr<MappedRegister> reg(new MappedRegister(nullptr, 0, fd, path));
     if (const int err = reserveFirstByte(fd))
         reg->noteFailure(systemError("cannot store its byte", err));

@@ -182,6 +182,54 @@ TEST(RegisterFailure, aFullFileSystemNeverStopsTheProgram)
     EXPECT_NE(said[1].find(path + " works again"), std::string::npos) << said[1];
 }
 
+TEST(RegisterFile, aFilePlantedByAnotherUserIsNeverAdopted)
+{
+    SKIP_UNLESS_ROOT();
+    // BLINKWERK_LPT_REGISTER names a file in a folder everybody may write
+    // into, and another user was there first.
+    ScratchDir shared("planted-file", fs::perms(01777));
+    ScratchDir own("planted-file-own");
+    const fs::path mine = own / "notes", path = shared / "lpt";
+    struct Case
+    {
+        const char *name;
+        std::string expected; // part of the reason
+        std::function<int()> plant; // run as the other user
+    };
+    const Case cases[] = {
+        {"a symbolic link to a file of this user", "a symbolic link is not followed",
+         [&] { return ::symlink(mine.c_str(), path.c_str()); }},
+        {"a file of the other user, mode 0666", "belongs to user 65534", [&] {
+             ::umask(0);
+             const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+             return fd >= 0 && ::write(fd, "\x11", 1) == 1 ? 0 : 1;
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(mine, "\x11");
+        const ChildResult planter = inChild([&] { return becomeUser(OtherUser) ? c.plant() : 10; });
+        ASSERT_EQ(planter.exitCode, 0) << planter;
+        const ChildResult program = inChild([&] {
+            ::setenv("BLINKWERK_LPT_REGISTER", path.c_str(), 1);
+            ::setenv("XDG_RUNTIME_DIR", own.path().c_str(), 1);
+            LptOut(0x5A);
+            return LptIn() == 0x5A ? 0 : 1;
+        });
+        EXPECT_EQ(program.exitCode, 0) << program;
+        EXPECT_EQ(readFile(mine), "\x11") << "written through the link";
+        EXPECT_EQ(readFile(path), "\x11") << "the other user's file is neither written nor kept in use";
+        EXPECT_EQ(readFile(own / "blinkwerk-lpt1"), "\x5A") << "the user's own register serves instead";
+        const std::vector<std::string> said = lines(program.err);
+        ASSERT_EQ(said.size(), 1u) << program;
+        EXPECT_NE(said[0].find(path.string() + ": "), std::string::npos) << said[0];
+        EXPECT_NE(said[0].find(c.expected), std::string::npos) << said[0];
+        EXPECT_NE(said[0].find("using the simulated register"), std::string::npos) << said[0];
+        fs::remove(path);
+        fs::remove(own / "blinkwerk-lpt1");
+    }
+}
+
 TEST(SimulatedRegister, livesInTheUsersOwnRuntimeFolderOnly)
 {
     const std::string fallback = sharedFallback(::geteuid());
