@@ -1,7 +1,7 @@
 #include "portio.h"
 
 #include "environment.h"
-#include "mappedregister.h"
+#include "registerfile.h"
 #include "notice.h"
 #include "portbackend.h"
 
@@ -39,7 +39,7 @@ std::unique_ptr<PortBackend> bindBackend()
     const std::optional<std::string> registerFile = environmentVariable("BLINKWERK_LPT_REGISTER");
     if (registerFile && !registerFile->empty()) {
         std::string error;
-        if (auto file = MappedRegister::openFile(*registerFile, error))
+        if (auto file = RegisterFile::openFile(*registerFile, error))
             return file;
         why = "register file " + error;
     } else {
@@ -47,9 +47,9 @@ std::unique_ptr<PortBackend> bindBackend()
             return hardware;
     }
 
-    const std::string name = MappedRegister::defaultSharedName();
+    const std::string name = RegisterFile::defaultSharedName();
     std::string error;
-    if (auto shared = MappedRegister::openShared(name, error)) {
+    if (auto shared = RegisterFile::openShared(name, error)) {
         explain(why, "the simulated register " + name);
         return shared;
     }

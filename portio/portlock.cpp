@@ -1,7 +1,7 @@
 #include "portlock.h"
 
 #include "environment.h"
-#include "mappedregister.h"
+#include "registerfile.h"
 
 #include <cstdio>
 
@@ -15,7 +15,7 @@ std::string portLockKey()
         // of its name is the same port. A file the port layer would refuse
         // leaves the program on the simulated register, which is LPT1's.
         const std::optional<std::string> file = registerFileIdentity(*registerFile, /*create=*/true);
-        if (file && file != registerFileIdentity(MappedRegister::defaultSharedName(), /*create=*/false))
+        if (file && file != registerFileIdentity(RegisterFile::defaultSharedName(), /*create=*/false))
             return "file:" + *file;
     }
     return "lpt1";

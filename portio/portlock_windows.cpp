@@ -34,8 +34,6 @@ std::optional<std::string> registerFileIdentity(const std::string &path, bool cr
 
 PortLock::PortLock(const std::string &key)
 {
-    // Kernel objects of all kinds share one namespace: the simulated
-    // register's mapping is Local\blinkwerk-lpt1, so the lock's name differs.
     const std::string name = "Local\\blinkwerk-sequencer-" + portLockTag(key); // ASCII only
     HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name.c_str());
     const DWORD error = ::GetLastError();

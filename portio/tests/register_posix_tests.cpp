@@ -4,7 +4,7 @@
 // per process, and a bus error must show up as a failed case, not as a dead
 // test runner.
 
-#include "mappedregister.h"
+#include "registerfile.h"
 #include "portio.h"
 #include "posixtestsupport.h"
 
@@ -23,7 +23,7 @@
 using namespace testsupport;
 using portio::LptIn;
 using portio::LptOut;
-using portio::MappedRegister;
+using portio::RegisterFile;
 
 namespace {
 
@@ -265,7 +265,7 @@ TEST(SimulatedRegister, livesInTheUsersOwnRuntimeFolderOnly)
             ::setenv("XDG_RUNTIME_DIR", c.xdg->c_str(), 1);
         else
             ::unsetenv("XDG_RUNTIME_DIR");
-        EXPECT_EQ(MappedRegister::defaultSharedName(), c.expected)
+        EXPECT_EQ(RegisterFile::defaultSharedName(), c.expected)
             << "XDG_RUNTIME_DIR=" << c.xdg.value_or("(unset)");
     }
     if (saved)
@@ -319,7 +319,7 @@ TEST(SimulatedRegister, refusesWhatAnotherUserMayHold)
         const fs::path path = shared / "blinkwerk-lpt1-test";
         c.plant(path);
         std::string error;
-        EXPECT_FALSE(MappedRegister::openShared(path.string(), error));
+        EXPECT_FALSE(RegisterFile::openShared(path.string(), error));
         EXPECT_NE(error.find(path.string()), std::string::npos) << error;
         EXPECT_NE(error.find(c.expected), std::string::npos) << error;
         if (fs::is_regular_file(path)) {
@@ -333,13 +333,13 @@ TEST(SimulatedRegister, refusesWhatAnotherUserMayHold)
     const fs::path path = shared / "blinkwerk-lpt1-test";
     std::string error;
     {
-        auto fresh = MappedRegister::openShared(path.string(), error);
+        auto fresh = RegisterFile::openShared(path.string(), error);
         ASSERT_TRUE(fresh) << error;
         EXPECT_EQ(fs::status(path).permissions(), fs::perms(0600));
         EXPECT_EQ(readFile(path), std::string(1, '\0'));
         fresh->write(0x77);
     }
-    auto again = MappedRegister::openShared(path.string(), error);
+    auto again = RegisterFile::openShared(path.string(), error);
     ASSERT_TRUE(again) << error;
     EXPECT_EQ(again->read(), 0x77);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// A register byte that lives outside the process: the simulated register of
-// this user, or a file named by BLINKWERK_LPT_REGISTER. Every process that
+// A register byte kept in a file, outside the process: the simulated
+// register of this user, or a file named by BLINKWERK_LPT_REGISTER. Every process that
 // opens the same register sees the same byte; the byte outlives the
 // processes that wrote it, until the machine restarts (or the user's last
 // session ends, for a register in $XDG_RUNTIME_DIR) or for good (a file). It
@@ -37,7 +37,7 @@
 
 namespace portio {
 
-class MappedRegister final : public PortBackend
+class RegisterFile final : public PortBackend
 {
 public:
     // The simulated register of this user: a file path on POSIX (above); on
@@ -48,7 +48,7 @@ public:
     // Open (creating when missing) the simulated register of that name.
     // Null and a reason in error when the system refuses, or (POSIX) when
     // what is found there may be held by another user.
-    static std::unique_ptr<MappedRegister> openShared(const std::string &name, std::string &error);
+    static std::unique_ptr<RegisterFile> openShared(const std::string &name, std::string &error);
 
     // Open a file as the register, creating it with one zero byte when it is
     // missing or empty. Null and a reason in error when it cannot be opened
@@ -57,14 +57,14 @@ public:
     // only a regular file with one link, of this user, that nobody else may
     // write). A file whose byte cannot be stored (full file system) is still
     // the register: the failure is said as above.
-    static std::unique_ptr<MappedRegister> openFile(const std::string &path, std::string &error);
+    static std::unique_ptr<RegisterFile> openFile(const std::string &path, std::string &error);
 
     // Remove a simulated register (tests use private names).
     static void unlinkShared(const std::string &name);
 
-    ~MappedRegister() override;
-    MappedRegister(const MappedRegister &) = delete;
-    MappedRegister &operator=(const MappedRegister &) = delete;
+    ~RegisterFile() override;
+    RegisterFile(const RegisterFile &) = delete;
+    RegisterFile &operator=(const RegisterFile &) = delete;
 
     std::uint8_t read();
     void write(std::uint8_t value);
@@ -74,7 +74,7 @@ public:
     void service() override;
 
 private:
-    MappedRegister(unsigned char *byte, std::size_t mappedLength, std::intptr_t handle, std::string name = {});
+    RegisterFile(unsigned char *byte, std::size_t mappedLength, std::intptr_t handle, std::string name = {});
 
     // One line on standard error when the register stops working (why says
     // how) and one when an access works again; silent otherwise.

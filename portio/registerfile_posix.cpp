@@ -1,9 +1,9 @@
-// POSIX side of MappedRegister: the register is the first byte of a file,
+// POSIX side of RegisterFile: the register is the first byte of a file,
 // read with pread and written with pwrite. A mapping would turn a file
 // emptied under the program, or a page the file system cannot supply, into
 // SIGBUS; a single-byte pread/pwrite turns it into a failed call instead.
 
-#include "mappedregister.h"
+#include "registerfile.h"
 
 #include "userfiles_posix.h"
 
@@ -33,12 +33,12 @@ int reserveFirstByte(int fd)
 
 } // namespace
 
-std::string MappedRegister::defaultSharedName()
+std::string RegisterFile::defaultSharedName()
 {
     return posix::runtimeFile("blinkwerk-lpt1");
 }
 
-std::unique_ptr<MappedRegister> MappedRegister::openShared(const std::string &name, std::string &error)
+std::unique_ptr<RegisterFile> RegisterFile::openShared(const std::string &name, std::string &error)
 {
     std::string why;
     const int fd = posix::openOwnFile(name, why);
@@ -46,31 +46,31 @@ std::unique_ptr<MappedRegister> MappedRegister::openShared(const std::string &na
         error = "simulated register " + why;
         return nullptr;
     }
-    std::unique_ptr<MappedRegister> reg(new MappedRegister(nullptr, 0, fd, name));
+    std::unique_ptr<RegisterFile> reg(new RegisterFile(nullptr, 0, fd, name));
     if (const int err = reserveFirstByte(fd))
         reg->noteFailure(systemError("cannot store its byte", err));
     return reg;
 }
 
-std::unique_ptr<MappedRegister> MappedRegister::openFile(const std::string &path, std::string &error)
+std::unique_ptr<RegisterFile> RegisterFile::openFile(const std::string &path, std::string &error)
 {
     // The same rule as for the simulated register: the name may lie in a
     // folder where another user can plant a link or a file of their own.
     const int fd = posix::openOwnFile(path, error);
     if (fd < 0)
         return nullptr;
-    std::unique_ptr<MappedRegister> reg(new MappedRegister(nullptr, 0, fd, path));
+    std::unique_ptr<RegisterFile> reg(new RegisterFile(nullptr, 0, fd, path));
     if (const int err = reserveFirstByte(fd))
         reg->noteFailure(systemError("cannot store its byte", err));
     return reg;
 }
 
-void MappedRegister::unlinkShared(const std::string &name)
+void RegisterFile::unlinkShared(const std::string &name)
 {
     ::unlink(name.c_str());
 }
 
-std::uint8_t MappedRegister::read()
+std::uint8_t RegisterFile::read()
 {
     if (m_kept)
         writeKept();
@@ -88,19 +88,19 @@ std::uint8_t MappedRegister::read()
     return 0;
 }
 
-void MappedRegister::write(std::uint8_t value)
+void RegisterFile::write(std::uint8_t value)
 {
     m_kept = value;
     writeKept();
 }
 
-void MappedRegister::service()
+void RegisterFile::service()
 {
     if (m_kept && std::chrono::steady_clock::now() >= m_nextTry)
         writeKept();
 }
 
-bool MappedRegister::writeKept()
+bool RegisterFile::writeKept()
 {
     const unsigned char byte = *m_kept;
     ssize_t put;
@@ -118,7 +118,7 @@ bool MappedRegister::writeKept()
     return false;
 }
 
-MappedRegister::~MappedRegister()
+RegisterFile::~RegisterFile()
 {
     if (m_kept)
         writeKept(); // the last try of a closing 0
