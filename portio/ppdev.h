@@ -17,10 +17,11 @@
 // - Binds: at creation. It opens the device and claims and releases the port
 //   once. A device that cannot be opened, or a port that refuses the claim
 //   for any reason but another holder, makes the creation fail with a reason
-//   (the caller falls back to the simulated register). A port or lock held
-//   by someone else for longer than the bounds below is reported on the
-//   message sink and the backend is returned anyway: it then behaves as after
-//   a failure in the middle of a run. Creation never takes longer than
+//   (the caller falls back to the simulated register). A port that the
+//   kernel says someone else holds, or a port or lock held by someone else
+//   for longer than the bounds below, is reported on the message sink and
+//   the backend is returned anyway: it then behaves as after a failure in
+//   the middle of a run. Creation never takes longer than
 //   lockTimeout + claimTimeout.
 // - Each access of port 888 is exactly: flock(LOCK_EX), a read of the
 //   kernel's active device of the port, PPCLAIM, PPWDATA or PPRDATA,
