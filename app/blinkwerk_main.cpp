@@ -47,7 +47,7 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(":/blinkwerk/icon.png"));
 
     // Taken before the window opens, whose first act is a port write; held
-    // until main returns.
+    // until main returns, after the port is closed.
     const portio::PortLock portLock(portio::portLockKey());
     if (portLock.state() == portio::PortLock::State::Busy)
         return refuseSecondSequencer();
@@ -63,16 +63,20 @@ int main(int argc, char *argv[])
     if (patternFolder.createError)
         std::fprintf(stderr, "Patterns: cannot create %s: %s\n", patterns::utf8FromPath(patternFolder.folder).c_str(),
                      patternFolder.createError.message().c_str());
-    Programm window(patternFolder.folder);
-    blinkwerk::closeOnTerminationRequest(&window);
-    // Backends retry and refresh on their own between port calls: a Stop
-    // whose 0 met a busy port is written once the port is free again.
-    QTimer portService;
-    QObject::connect(&portService, &QTimer::timeout, [] { portio::servicePort(); });
-    portService.start(100);
-    window.show();
-    const int status = QApplication::exec();
-    // The last byte is out (or said to be lost) before the lock is let go.
+    int status = 0;
+    {
+        Programm window(patternFolder.folder);
+        blinkwerk::closeOnTerminationRequest(&window);
+        // Backends retry and refresh on their own between port calls: a Stop
+        // whose 0 met a busy port is written once the port is free again.
+        QTimer portService;
+        QObject::connect(&portService, &QTimer::timeout, [] { portio::servicePort(); });
+        portService.start(100);
+        window.show();
+        status = QApplication::exec();
+    } // the window's end may still write its 0
+    // The last byte is out (or said to be lost) before the lock is let go;
+    // nothing after this reaches the port.
     portio::closePort();
     return status;
 }

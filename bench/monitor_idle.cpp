@@ -6,7 +6,7 @@
 
 #include "stats.h"
 
-#include "mappedregister.h"
+#include "registerfile.h"
 #include "portio.h"
 
 #include <csignal>
@@ -71,7 +71,7 @@ int main(int argc, char **argv)
     // The whole layer, LptOut -> Out32 -> register, on a private register.
     const std::string name = "/dev/shm/blinkwerk-bench-" + std::to_string(::getpid());
     std::string error;
-    auto reg = portio::MappedRegister::openShared(name, error);
+    auto reg = portio::RegisterFile::openShared(name, error);
     if (!reg) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
@@ -87,7 +87,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < Calls; ++i)
         sum += portio::LptIn();
     const double inNs = double(bench::nowNs() - t0) / Calls;
-    portio::MappedRegister::unlinkShared(name);
+    portio::RegisterFile::unlinkShared(name);
     bench::row("LptOut on the simulated register", outNs, "ns");
     bench::row("LptIn on the simulated register", inNs, "ns");
     return sum == 1234567890u; // keeps the loop

@@ -8,7 +8,7 @@
 
 #include "stats.h"
 
-#include "mappedregister.h"
+#include "registerfile.h"
 
 #include <csignal>
 #include <cstdio>
@@ -34,7 +34,7 @@ int main(int argc, char **argv)
     const std::string registerPath = "/dev/shm/blinkwerk-bench-" + std::to_string(::getpid());
     const std::string tracePath = outDir + "/monitor_trace.csv";
     std::string error;
-    auto reg = portio::MappedRegister::openFile(registerPath, error);
+    auto reg = portio::RegisterFile::openFile(registerPath, error);
     if (!reg) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;

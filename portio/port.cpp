@@ -1,7 +1,7 @@
 #include "portio.h"
 
 #include "environment.h"
-#include "mappedregister.h"
+#include "registerfile.h"
 #include "notice.h"
 #include "portbackend.h"
 
@@ -39,7 +39,7 @@ std::unique_ptr<PortBackend> bindBackend()
     const std::optional<std::string> registerFile = environmentVariable("BLINKWERK_LPT_REGISTER");
     if (registerFile && !registerFile->empty()) {
         std::string error;
-        if (auto file = MappedRegister::openFile(*registerFile, error))
+        if (auto file = RegisterFile::openFile(*registerFile, error))
             return file;
         why = "register file " + error;
     } else {
@@ -47,9 +47,9 @@ std::unique_ptr<PortBackend> bindBackend()
             return hardware;
     }
 
-    const std::string name = MappedRegister::defaultSharedName();
+    const std::string name = RegisterFile::defaultSharedName();
     std::string error;
-    if (auto shared = MappedRegister::openShared(name, error)) {
+    if (auto shared = RegisterFile::openShared(name, error)) {
         explain(why, "the simulated register " + name);
         return shared;
     }
@@ -57,13 +57,25 @@ std::unique_ptr<PortBackend> bindBackend()
     return std::make_unique<ProcessRegister>();
 }
 
+// What the port calls reach once the port is closed: nothing.
+class ClosedPort final : public PortBackend
+{
+public:
+    void out32(std::int16_t, std::int16_t) override {}
+    std::int16_t inp32(std::int16_t) override { return 0; }
+};
+
 PortBackend *g_override = nullptr;
 std::unique_ptr<PortBackend> g_bound;
+bool g_closed = false;
 
 PortBackend &backend()
 {
+    static ClosedPort closed;
     if (g_override)
         return *g_override;
+    if (g_closed)
+        return closed;
     if (!g_bound)
         g_bound = bindBackend();
     return *g_bound;
@@ -101,6 +113,7 @@ void servicePort()
 
 void closePort()
 {
+    g_closed = true;
     g_bound.reset();
 }
 

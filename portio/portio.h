@@ -12,14 +12,14 @@
 //      ppdev.h; inpoutx64.dll beside the program on Windows), when it can
 //      be opened.
 //   3. Otherwise the simulated register, one byte shared by every program
-//      of the same user on this machine (see mappedregister.h for where it
+//      of the same user on this machine (see registerfile.h for where it
 //      lives and what is refused); when it is refused, a byte private to
 //      this process.
 // When a choice falls through, one line on standard error says why.
 // No function here reports failure to its caller; a port call never throws
 // and never ends the program: a register or a real port that fails mid-run
 // says so once on standard error, says so again when it works again, and
-// keeps answering meanwhile (see mappedregister.h and ppdev.h).
+// keeps answering meanwhile (see registerfile.h and ppdev.h).
 
 #include <cstdint>
 
@@ -47,9 +47,10 @@ std::uint8_t LptIn();
 void servicePort();
 
 // Ends the bound backend: its last tries of a byte it keeps are made and its
-// device is released before this returns. A later port call binds anew.
-// blinkwerk calls it after its window has closed and before it lets go of
-// its one-sequencer lock, so that no later blinkwerk can take the port while
+// device is released before this returns. For good: later port calls of
+// this process bind nothing and write nothing (Inp32 answers 0). blinkwerk
+// calls it after its window is destroyed and before it lets go of its
+// one-sequencer lock, so that no later blinkwerk can take the port while
 // this one may still write to it.
 void closePort();
 

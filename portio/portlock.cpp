@@ -1,32 +1,24 @@
 #include "portlock.h"
 
 #include "environment.h"
+#include "registerfile.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 namespace portio {
 
 std::string portLockKey()
 {
     const std::optional<std::string> registerFile = environmentVariable("BLINKWERK_LPT_REGISTER");
-    if (!registerFile || registerFile->empty())
-        return "lpt1";
-    // The variable is UTF-8 on every platform; a path made from a plain
-    // string would be read in the ANSI code page on Windows.
-    const std::filesystem::path given(
-        std::u8string(reinterpret_cast<const char8_t *>(registerFile->data()), registerFile->size()));
-    // weakly_canonical resolves what exists of the path, so a register file
-    // that is still to be created and one reached through another spelling
-    // or a link name the same port.
-    std::error_code ec;
-    std::filesystem::path path = std::filesystem::absolute(given, ec);
-    if (ec)
-        path = given;
-    const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
-    const std::u8string text = (ec ? path : canonical).u8string();
-    return "file:" + std::string(reinterpret_cast<const char *>(text.data()), text.size());
+    if (registerFile && !registerFile->empty()) {
+        // Keyed by the file itself, so that a hard link or another spelling
+        // of its name is the same port. A file the port layer would refuse
+        // leaves the program on the simulated register, which is LPT1's.
+        const std::optional<std::string> file = registerFileIdentity(*registerFile, /*create=*/true);
+        if (file && file != registerFileIdentity(RegisterFile::defaultSharedName(), /*create=*/false))
+            return "file:" + *file;
+    }
+    return "lpt1";
 }
 
 std::string portLockTag(const std::string &key)

@@ -6,9 +6,11 @@
 // and ends without writing. The monitor only reads and takes no lock.
 //
 // The lock names the port the port layer would bind (see portio.h): the file
-// named by BLINKWERK_LPT_REGISTER, by its canonical path, when that variable
-// is set; otherwise the LPT1 of this user (the real port or this user's
-// simulated register).
+// named by BLINKWERK_LPT_REGISTER, by the file itself (its device and inode
+// on POSIX, its volume and file index on Windows), when that variable is set
+// and the port layer would accept the file; otherwise the LPT1 of this user
+// (the real port or this user's simulated register, also when the variable
+// names the simulated register's own file).
 // POSIX: flock on "blinkwerk-<port>.lock" in the user's runtime folder (see
 // userfiles_posix.h; in a shared folder the name carries the user id, and a
 // lock file there that another user holds is refused). The kernel drops the
@@ -18,12 +20,20 @@
 // session, which exists as long as a process holds a handle to it.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace portio {
 
-// The port this process would drive: "file:<canonical path>" or "lpt1".
+// The port this process would drive: "file:<identity of the file>" or
+// "lpt1". A register file that is missing is created (empty, as the port
+// layer would create it) so that it has an identity before it is locked.
 std::string portLockKey();
+
+// What stays the same for a file however it is named: empty when the file
+// cannot be opened as the port layer opens a register file. create: make a
+// missing file the way the port layer would. One file per platform.
+std::optional<std::string> registerFileIdentity(const std::string &path, bool create);
 
 class PortLock final
 {
@@ -51,7 +61,7 @@ private:
 };
 
 // The name part that stands for key in lock names: "lpt1" for this user's
-// LPT1, "file-<16 hex digits of a hash of the path>" for a register file.
+// LPT1, "file-<16 hex digits of a hash of the key>" for a register file.
 std::string portLockTag(const std::string &key);
 
 } // namespace portio

@@ -27,6 +27,24 @@ bool stillNamedBy(int fd, const std::string &path)
 
 } // namespace
 
+std::optional<std::string> registerFileIdentity(const std::string &path, bool create)
+{
+    struct stat st {};
+    if (create) {
+        std::string error;
+        const int fd = posix::openOwnFile(path, error);
+        if (fd < 0)
+            return std::nullopt;
+        const int result = ::fstat(fd, &st);
+        ::close(fd);
+        if (result != 0)
+            return std::nullopt;
+    } else if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
 PortLock::PortLock(const std::string &key)
     : m_path(posix::runtimeFile("blinkwerk-" + portLockTag(key)) + ".lock")
 {

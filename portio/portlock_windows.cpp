@@ -6,12 +6,34 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace portio {
+
+std::optional<std::string> registerFileIdentity(const std::string &path, bool create)
+{
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), nullptr, 0);
+    if (length <= 0)
+        return std::nullopt;
+    std::wstring wide(std::size_t(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), wide.data(), length);
+    // FILE_FLAG_BACKUP_SEMANTICS: a folder opens too and is told apart below.
+    const HANDLE file = ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                      nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info {};
+    const bool known = ::GetFileInformationByHandle(file, &info) != 0;
+    ::CloseHandle(file);
+    if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
+    return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":"
+           + std::to_string(info.nFileIndexLow);
+}
 
 PortLock::PortLock(const std::string &key)
 {
-    // Kernel objects of all kinds share one namespace: the simulated
-    // register's mapping is Local\blinkwerk-lpt1, so the lock's name differs.
     const std::string name = "Local\\blinkwerk-sequencer-" + portLockTag(key); // ASCII only
     HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name.c_str());
     const DWORD error = ::GetLastError();

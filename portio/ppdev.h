@@ -17,16 +17,23 @@
 // - Binds: at creation. It opens the device and claims and releases the port
 //   once. A device that cannot be opened, or a port that refuses the claim
 //   for any reason but another holder, makes the creation fail with a reason
-//   (the caller falls back to the simulated register). A port or lock held
-//   by someone else for longer than the bounds below is reported on the
-//   message sink and the backend is returned anyway: it then behaves as after
-//   a failure in the middle of a run. Creation never takes longer than
+//   (the caller falls back to the simulated register). A port that the
+//   kernel says someone else holds, or a port or lock held by someone else
+//   for longer than the bounds below, is reported on the message sink and
+//   the backend is returned anyway: it then behaves as after a failure in
+//   the middle of a run. Creation never takes longer than
 //   lockTimeout + claimTimeout.
-// - Each access of port 888 is exactly: flock(LOCK_EX), PPCLAIM, PPWDATA or
-//   PPRDATA, PPRELEASE, flock(LOCK_UN). The exclusive lock is taken on this
+// - Each access of port 888 is exactly: flock(LOCK_EX), a read of the
+//   kernel's active device of the port, PPCLAIM, PPWDATA or PPRDATA,
+//   PPRELEASE, flock(LOCK_UN). The exclusive lock is taken on this
 //   program's own open of the device, so it excludes every other program
 //   that locks the same device node the same way, and PPCLAIM never has to
-//   wait for one of them. The port is never claimed exclusively (PPEXCL
+//   wait for one of them. The active device of /dev/parportN is read from
+//   /proc/sys/dev/parport/parportN/devices/active, "none" when the port is
+//   free; when it names a device, a program that does not lock holds the
+//   port and the access fails as busy without claiming. When the file
+//   cannot be read (no procfs, a node not named parportN) the claim is made
+//   as it is. The port is never claimed exclusively (PPEXCL
 //   would lock the other program out) and its data lines are never turned to
 //   input (PPDATADIR would switch the relays off). In compatibility mode
 //   PPRDATA reads back the byte last written. Other ports: writes are
@@ -40,13 +47,16 @@
 //   While failing, an access first reopens the device, at most once per
 //   retryInterval; in between, accesses make no system call: a write keeps
 //   its byte (the newest replaces an older one), a read answers 0. A kept
-//   byte is written before any later access and, at the latest, when the
-//   backend is destroyed (finalWriteAttempts tries); if even that fails, the
-//   sink says which byte the card was left with.
-// - A third program that uses the port without taking this lock: if it
-//   holds the port, our access gives up after claimTimeout and its own port
-//   calls wait at most that long meanwhile; both go on. If it claims the port
-//   in the few microseconds in which one of ours holds it, the kernel flaw
+//   byte is written before any later access, by service() at most once per
+//   retryInterval without one, and, at the latest, when the backend is
+//   destroyed (finalWriteAttempts tries); if even that fails, the sink says
+//   which byte the card was left with.
+// - A third program that uses the port without taking this lock: while it
+//   holds the port our accesses fail as busy without claiming, because the
+//   kernel's hand-over from a releasing holder to a waiting claimer can
+//   freeze the machine. Only if it claims between our look and our claim
+//   does our claim wait, for at most claimTimeout. If it claims the port in
+//   the few microseconds in which one of ours holds it, the kernel flaw
 //   above freezes both; killing that program (its claim sleeps
 //   interruptibly) frees ours. A program that takes flock(LOCK_EX) on the
 //   device node around its claims shares the port safely.
@@ -54,6 +64,8 @@
 #include "portbackend.h"
 
 #include <chrono>
+#include <cstddef>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -71,6 +83,11 @@ public:
     virtual int close(int fd) = 0;
     virtual int flock(int fd, int operation) = 0;
     virtual int ioctl(int fd, unsigned long request, void *argument) = 0;
+    // Reads up to size bytes from the start of the file at path: the count,
+    // or -1 and errno.
+    virtual long readFile(const char *path, char *buffer, std::size_t size) = 0;
+    // timer_settime(timer, 0, &value, nullptr) on the watchdog's timer.
+    virtual int timerSettime(timer_t timer, const itimerspec &value) = 0;
 };
 
 // The real system calls.

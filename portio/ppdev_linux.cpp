@@ -37,7 +37,36 @@ public:
     int close(int fd) override { return ::close(fd); }
     int flock(int fd, int operation) override { return ::flock(fd, operation); }
     int ioctl(int fd, unsigned long request, void *argument) override { return ::ioctl(fd, request, argument); }
+    long readFile(const char *path, char *buffer, std::size_t size) override
+    {
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return -1;
+        const ssize_t got = ::read(fd, buffer, size);
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return long(got);
+    }
+    int timerSettime(timer_t timer, const itimerspec &value) override
+    {
+        return ::timer_settime(timer, 0, &value, nullptr);
+    }
 };
+
+// The kernel's account of who holds the port behind the device node
+// /dev/parportN (ppdev's minor number N is the port's number):
+// /proc/sys/dev/parport/parportN/devices/active, which names the device of
+// the holder, or "none". Empty for a node not named that way.
+std::string activeDeviceFile(const std::string &devicePath)
+{
+    const std::string name = devicePath.substr(devicePath.find_last_of('/') + 1);
+    const std::string stem = "parport";
+    if (name.size() <= stem.size() || name.compare(0, stem.size(), stem) != 0
+        || name.find_first_not_of("0123456789", stem.size()) != std::string::npos)
+        return {};
+    return "/proc/sys/dev/parport/" + name + "/devices/active";
+}
 
 void ignoreWatchdogSignal(int) {}
 
@@ -46,11 +75,14 @@ void ignoreWatchdogSignal(int) {}
 // SA_RESTART, so a waiting flock or PPCLAIM returns EINTR. After the first
 // expiry it keeps firing every tenth of the bound until disarmed, so a signal
 // that lands just before the wait begins cannot leave the wait unbounded.
+// It is never left running by a failure: a stray signal would make a later
+// system call of the thread fail with EINTR.
 class Watchdog
 {
 public:
-    explicit Watchdog(int signal)
-        : m_signal(signal)
+    Watchdog(PpdevCalls &calls, int signal)
+        : m_calls(calls)
+        , m_signal(signal)
     {
     }
     ~Watchdog()
@@ -61,7 +93,8 @@ public:
     Watchdog(const Watchdog &) = delete;
     Watchdog &operator=(const Watchdog &) = delete;
 
-    // Empty on success, else why the bound cannot be kept.
+    // Empty on success, else why the bound cannot be kept; the timer is
+    // then stopped.
     std::optional<std::string> arm(milliseconds bound)
     {
         if (auto error = bindToThisThread())
@@ -71,8 +104,11 @@ public:
         itimerspec spec {};
         spec.it_value = toTimespec(first);
         spec.it_interval = toTimespec(repeat);
-        if (::timer_settime(m_timer, 0, &spec, nullptr) != 0)
-            return std::string("cannot start the watchdog timer: ") + std::strerror(errno);
+        if (m_calls.timerSettime(m_timer, spec) != 0) {
+            const int error = errno;
+            disarm();
+            return std::string("cannot start the watchdog timer: ") + std::strerror(error);
+        }
         return std::nullopt;
     }
 
@@ -81,7 +117,7 @@ public:
         if (!m_haveTimer)
             return;
         const itimerspec stop {};
-        ::timer_settime(m_timer, 0, &stop, nullptr);
+        m_calls.timerSettime(m_timer, stop);
     }
 
 private:
@@ -124,6 +160,7 @@ private:
         return std::nullopt;
     }
 
+    PpdevCalls &m_calls;
     int m_signal;
     timer_t m_timer {};
     bool m_haveTimer = false;
@@ -140,7 +177,8 @@ public:
         : m_calls(calls)
         , m_options(options)
         , m_fd(fd)
-        , m_watchdog(options.watchdogSignal ? options.watchdogSignal : SIGRTMIN + 5)
+        , m_activeFile(activeDeviceFile(options.path))
+        , m_watchdog(calls, options.watchdogSignal ? options.watchdogSignal : SIGRTMIN + 5)
     {
     }
 
@@ -164,7 +202,7 @@ public:
     {
         int error = 0;
         if (auto failure = lockAndClaim(error)) {
-            if (error != EINTR) {
+            if (error != EINTR && error != EBUSY) {
                 whyNot = m_options.path + ": " + *failure;
                 return CheckResult::Refused;
             }
@@ -182,6 +220,14 @@ public:
             return;
         m_pending = static_cast<std::uint8_t>(value & 0xFF);
         writePending(/*waitForRetry=*/true);
+    }
+
+    // A kept byte goes out on its own, once per retryInterval, whether or not
+    // the program accesses the port again: a Stop's 0 that met a busy port.
+    void service() override
+    {
+        if (m_pending)
+            writePending(/*waitForRetry=*/true);
     }
 
     std::int16_t inp32(std::int16_t port) override
@@ -251,9 +297,11 @@ private:
         return failure;
     }
 
-    // Takes the lock, then the claim, each within its bound. On failure
-    // neither is held, error is the errno (EINTR for a bound exceeded) and
-    // the result says what failed.
+    // Takes the lock, then the claim, each within its bound; between the two
+    // it asks the kernel who holds the port and claims only a free one. On
+    // failure neither is held, error is the errno (EINTR for a bound
+    // exceeded, EBUSY for a port held by someone else) and the result says
+    // what failed.
     std::optional<std::string> lockAndClaim(int &error)
     {
         if (auto failure = m_watchdog.arm(m_options.lockTimeout)) {
@@ -261,11 +309,20 @@ private:
             return failure;
         }
         error = bounded(m_options.lockTimeout, [this] { return m_calls.flock(m_fd, LOCK_EX); });
+        m_watchdog.disarm();
         if (error) {
-            m_watchdog.disarm();
             if (error == EINTR)
                 return "another program has held its lock for more than " + text(m_options.lockTimeout);
             return std::string("locking it failed: ") + std::strerror(error);
+        }
+        // Every program that takes the lock has released the port before
+        // letting go of it, so a holder now is one that does not lock: a
+        // claim would have to wait for it, and a claimer waiting when a
+        // holder releases can freeze the kernel's port sharing.
+        if (const std::optional<std::string> holder = heldBy()) {
+            m_calls.flock(m_fd, LOCK_UN);
+            error = EBUSY;
+            return "the port is held by another user of it, named " + *holder + " by the kernel";
         }
         if (auto failure = m_watchdog.arm(m_options.claimTimeout)) {
             m_calls.flock(m_fd, LOCK_UN);
@@ -289,6 +346,24 @@ private:
             return std::string("cannot claim the port: ") + std::strerror(error);
         }
         return std::nullopt;
+    }
+
+    // The kernel's name for the port's holder; empty when the port is free
+    // or the kernel does not say (no such file: the claim then finds out).
+    std::optional<std::string> heldBy()
+    {
+        if (m_activeFile.empty())
+            return std::nullopt;
+        char buffer[256];
+        const long got = m_calls.readFile(m_activeFile.c_str(), buffer, sizeof buffer);
+        if (got <= 0)
+            return std::nullopt;
+        std::string name(buffer, std::size_t(got));
+        while (!name.empty() && (name.back() == '\n' || name.back() == ' '))
+            name.pop_back();
+        if (name.empty() || name == "none")
+            return std::nullopt;
+        return name;
     }
 
     // Runs call until it succeeds, fails other than by EINTR, or is
@@ -315,9 +390,8 @@ private:
         if (m_failing)
             return;
         m_failing = true;
-        const std::string when = m_options.retryInterval.count() > 0
-                                     ? "at the next port access after " + text(m_options.retryInterval)
-                                     : "at the next port access";
+        const std::string when = m_options.retryInterval.count() > 0 ? "after " + text(m_options.retryInterval)
+                                                                     : "at the next port access";
         say(m_options.path + ": " + reason + "; trying again " + when + ", a byte to write is kept until then");
     }
 
@@ -351,6 +425,7 @@ private:
     PpdevCalls &m_calls;
     const PpdevOptions m_options;
     int m_fd;
+    const std::string m_activeFile;
     Watchdog m_watchdog;
     bool m_failing = false;
     Clock::time_point m_nextTry {};

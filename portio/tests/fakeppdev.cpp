@@ -77,6 +77,7 @@ struct FakePpdev::Shared
     pthread_cond_t changed; // a release, a hand-over, a claim starting to sleep
     Descriptor descriptors[MaxDescriptors];
     int holder;                 // slot of the port's owner, or -1
+    int claimAfterLook;         // slot that claims after the next look, or -1
     int waitList[MaxDescriptors]; // slots, first to be served first
     int waiting;
     int sleeping;
@@ -94,11 +95,14 @@ FakePpdev::FakePpdev(std::size_t logCapacity)
     : m_creator(::getpid())
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "fake-parport-XXXXXX").string();
-    const int fd = ::mkstemp(pattern.data());
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_folder = pattern;
+    m_path = m_folder + "/parport0";
+    const int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
-        throw std::runtime_error("mkstemp failed");
+        throw std::runtime_error("cannot create the device node");
     ::close(fd);
-    m_path = pattern;
 
     if (logCapacity == 0)
         logCapacity = 1;
@@ -125,6 +129,7 @@ FakePpdev::FakePpdev(std::size_t logCapacity)
     for (auto &descriptor : m_shared->descriptors)
         descriptor = {};
     m_shared->holder = -1;
+    m_shared->claimAfterLook = -1;
     m_shared->waiting = 0;
     m_shared->sleeping = 0;
     m_shared->repeatedWhileQueued = 0;
@@ -142,6 +147,7 @@ FakePpdev::~FakePpdev()
         return;
     ::munmap(m_shared, m_mappedBytes);
     ::unlink(m_path.c_str());
+    ::rmdir(m_folder.c_str());
 }
 
 void FakePpdev::append(const Entry &entry)
@@ -335,6 +341,64 @@ int FakePpdev::ioctl(int fd, unsigned long request, void *argument)
     return error ? -1 : 0;
 }
 
+long FakePpdev::readFile(const char *path, char *buffer, std::size_t size)
+{
+    Entry entry {::getpid(), -1, Op::Look, false, -1, 0, nowNs(), 0};
+    lock(&m_shared->state);
+    std::string text;
+    int error = 0;
+    if (std::strcmp(path, ActiveFile) != 0 || !m_shared->present)
+        error = ENOENT;
+    else if (m_shared->holder < 0)
+        text = "none\n";
+    else
+        text = "ppdev0." + std::to_string(m_shared->holder) + "\n";
+    // The foreign claim that slips in between a look and a claim.
+    const int late = m_shared->claimAfterLook;
+    if (!error && late >= 0 && m_shared->holder < 0 && m_shared->descriptors[late].used) {
+        m_shared->holder = late;
+        m_shared->descriptors[late].claimed = true;
+    }
+    m_shared->claimAfterLook = -1;
+    entry.error = std::int16_t(error);
+    entry.endNs = nowNs();
+    append(entry);
+    pthread_mutex_unlock(&m_shared->state);
+    if (error) {
+        errno = error;
+        return -1;
+    }
+    const std::size_t count = std::min(size, text.size());
+    std::memcpy(buffer, text.data(), count);
+    return long(count);
+}
+
+void FakePpdev::claimAfterNextLook(int fd)
+{
+    lock(&m_shared->state);
+    m_shared->claimAfterLook = slotOf(fd);
+    pthread_mutex_unlock(&m_shared->state);
+}
+
+int FakePpdev::timerSettime(timer_t timer, const itimerspec &value)
+{
+    m_haveTimer = true;
+    m_lastTimer = timer;
+    const bool arming = value.it_value.tv_sec != 0 || value.it_value.tv_nsec != 0;
+    if (arming && m_armingsToFailure > 0 && --m_armingsToFailure == 0) {
+        errno = EAGAIN;
+        return -1;
+    }
+    return ::timer_settime(timer, 0, &value, nullptr);
+}
+
+bool FakePpdev::timerArmed() const
+{
+    itimerspec now {};
+    return m_haveTimer && ::timer_gettime(m_lastTimer, &now) == 0
+           && (now.it_value.tv_sec != 0 || now.it_value.tv_nsec != 0);
+}
+
 void FakePpdev::setPresent(bool present)
 {
     lock(&m_shared->state);
@@ -439,6 +503,7 @@ const char *opName(FakePpdev::Op op)
     case FakePpdev::Op::Close: return "close";
     case FakePpdev::Op::LockEx: return "flock(LOCK_EX)";
     case FakePpdev::Op::LockUn: return "flock(LOCK_UN)";
+    case FakePpdev::Op::Look: return "read active";
     case FakePpdev::Op::Claim: return "PPCLAIM";
     case FakePpdev::Op::Release: return "PPRELEASE";
     case FakePpdev::Op::WData: return "PPWDATA";

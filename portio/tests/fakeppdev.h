@@ -22,7 +22,15 @@
 // - close releases a claim and leaves the wait list, without the global
 //   mutex (ppdev's release does not take it);
 // - a device that goes away: open fails with ENOENT, and every ioctl on a
-//   descriptor opened before fails with ENODEV, even once it is back.
+//   descriptor opened before fails with ENODEV, even once it is back;
+// - the kernel's account of the holder: the device node is named parport0,
+//   and readFile of /proc/sys/dev/parport/parport0/devices/active answers
+//   "none\n" while nobody holds the port, else the holder's device name
+//   ("ppdev0." and its slot) and a newline; ENOENT while the device is gone
+//   and for any other file. claimAfterNextLook makes a program that takes
+//   no lock claim the port just after the next such read said "none".
+// timerSettime is the real call, except that an arming chosen by failArming
+// fails with EAGAIN; which timer was set last is kept per process.
 // Every call is logged with its process, descriptor, result and start and
 // end time.
 
@@ -39,7 +47,7 @@ namespace portio::fakes {
 class FakePpdev final : public PpdevCalls
 {
 public:
-    enum class Op : std::uint8_t { Open, Close, LockEx, LockUn, Claim, Release, WData, RData, Excl, DataDir, Other };
+    enum class Op : std::uint8_t { Open, Close, LockEx, LockUn, Look, Claim, Release, WData, RData, Excl, DataDir, Other };
 
     struct Entry
     {
@@ -66,6 +74,19 @@ public:
     int close(int fd) override;
     int flock(int fd, int operation) override;
     int ioctl(int fd, unsigned long request, void *argument) override;
+    long readFile(const char *path, char *buffer, std::size_t size) override;
+    int timerSettime(timer_t timer, const itimerspec &value) override;
+
+    // The file that names the port's holder.
+    static constexpr const char *ActiveFile = "/proc/sys/dev/parport/parport0/devices/active";
+    // fd (of this process) claims the port right after the next read of
+    // ActiveFile, as a program that ignores the lock may.
+    void claimAfterNextLook(int fd);
+
+    // The nth arming (a call with a non-zero time) from now on fails.
+    void failArming(int nth) { m_armingsToFailure = nth; }
+    // Whether the timer set last in this process is running.
+    bool timerArmed() const;
 
     void setPresent(bool present);
     std::uint8_t dataRegister() const;
@@ -92,10 +113,14 @@ private:
     void append(const Entry &entry);
     int slotOf(int fd) const; // under the state lock
 
+    std::string m_folder;
     std::string m_path;
     Shared *m_shared;
     std::size_t m_mappedBytes;
     pid_t m_creator;
+    int m_armingsToFailure = 0;
+    bool m_haveTimer = false;
+    timer_t m_lastTimer {};
 };
 
 const char *opName(FakePpdev::Op op);

@@ -1,5 +1,5 @@
 #include "childprocess.h"
-#include "mappedregister.h"
+#include "registerfile.h"
 #include "portio.h"
 #include "portio_tests.h"
 #include "recordingport.h"
@@ -43,6 +43,15 @@ const testsupport::ChildBody bindOnce("bindOnce", [] {
     testsupport::setEnvironment("BLINKWERK_LPT_REGISTER", utf8(scratchDir() / "second"));
     LptOut(0x3C);
     return LptIn() == 0x3C ? 0 : 1;
+});
+
+// After the port is closed nothing reaches it and nothing binds it again.
+const testsupport::ChildBody closeForGood("closeForGood", [] {
+    LptOut(0x5A);
+    closePort();
+    LptOut(0x3C);
+    servicePort();
+    return LptIn() == 0 ? 0 : 1;
 });
 
 const testsupport::ChildBody readPort("readPort", [] { return int(LptIn()); });
@@ -103,15 +112,15 @@ TEST(ScopedPortBackend, nestsAndRestores)
     EXPECT_EQ(outer.writtenBytes(), std::vector<int>{2});
 }
 
-TEST(MappedRegister, twoOpeningsShareOneByteThatOutlivesThem)
+TEST(RegisterFile, twoOpeningsShareOneByteThatOutlivesThem)
 {
     const fs::path dir = scratchDir() / "shared";
     fs::create_directories(dir);
     const std::string name = utf8(dir / "blinkwerk-lpt1");
     std::string error;
     {
-        auto writer = MappedRegister::openShared(name, error);
-        auto reader = MappedRegister::openShared(name, error);
+        auto writer = RegisterFile::openShared(name, error);
+        auto reader = RegisterFile::openShared(name, error);
         ASSERT_TRUE(writer && reader) << error;
         EXPECT_EQ(reader->inp32(888), 0) << "a new register starts at 0";
         writer->out32(888, 0xA5);
@@ -122,21 +131,21 @@ TEST(MappedRegister, twoOpeningsShareOneByteThatOutlivesThem)
     }
     expectOnlyThisUserMayOpen(name);
     {
-        auto secondRun = MappedRegister::openShared(name, error);
+        auto secondRun = RegisterFile::openShared(name, error);
         ASSERT_TRUE(secondRun) << error;
         EXPECT_EQ(secondRun->read(), 0xA5) << "the byte left by the first run";
     }
-    MappedRegister::unlinkShared(name);
+    RegisterFile::unlinkShared(name);
     EXPECT_FALSE(fs::exists(dir / "blinkwerk-lpt1"));
     fs::remove_all(dir);
 }
 
-TEST(MappedRegister, fileRegisterIsCreatedWithOneZeroByte)
+TEST(RegisterFile, fileRegisterIsCreatedWithOneZeroByte)
 {
     const fs::path path = scratchDir() / "register";
     fs::remove(path);
     std::string error;
-    auto reg = MappedRegister::openFile(path.string(), error);
+    auto reg = RegisterFile::openFile(path.string(), error);
     ASSERT_TRUE(reg) << error;
     EXPECT_EQ(readFile(path), std::string(1, '\0'));
     reg->write(200);
@@ -144,10 +153,10 @@ TEST(MappedRegister, fileRegisterIsCreatedWithOneZeroByte)
     reg.reset();
 
     const fs::path missing = scratchDir() / "no" / "such" / "reg";
-    EXPECT_FALSE(MappedRegister::openFile(missing.string(), error));
+    EXPECT_FALSE(RegisterFile::openFile(missing.string(), error));
     EXPECT_NE(error.find(missing.string()), std::string::npos) << error;
     EXPECT_NE(error.find(MissingFolderReason), std::string::npos) << error;
-    EXPECT_FALSE(MappedRegister::openFile(scratchDir().string(), error)) << "a folder is no register";
+    EXPECT_FALSE(RegisterFile::openFile(scratchDir().string(), error)) << "a folder is no register";
     fs::remove_all(scratchDir());
 }
 
@@ -166,6 +175,16 @@ TEST(PortBinding, bindsAtTheFirstCallAndKeepsThatBackend)
     // A second process sees the byte the first one left.
     const auto reader = testsupport::runChild("readPort", {{"BLINKWERK_LPT_REGISTER", utf8(first)}});
     EXPECT_EQ(reader.status, 0x3C);
+    fs::remove_all(dir);
+}
+
+TEST(PortBinding, aClosedPortIsNeitherBoundAgainNorWritten)
+{
+    const fs::path dir = scratchDir();
+    const fs::path file = dir / "reg";
+    const auto child = testsupport::runChild("closeForGood", {{"BLINKWERK_LPT_REGISTER", utf8(file)}});
+    EXPECT_EQ(child.status, 0) << child.standardError;
+    EXPECT_EQ(readFile(file), std::string(1, char(0x5A)));
     fs::remove_all(dir);
 }
 

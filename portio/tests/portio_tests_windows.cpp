@@ -2,7 +2,7 @@
 // program, the simulated register's file and its access list.
 
 #include "childprocess.h"
-#include "mappedregister.h"
+#include "registerfile.h"
 #include "portio.h"
 #include "portio_tests.h"
 
@@ -27,7 +27,7 @@ fs::path privateFolder(const fs::path &path)
 
 std::string simulatedRegisterWithRuntimeFolder(const fs::path &)
 {
-    return portio::MappedRegister::defaultSharedName();
+    return portio::RegisterFile::defaultSharedName();
 }
 
 namespace {
@@ -105,7 +105,7 @@ void expectOnlyThisUserMayOpen(const std::string &sharedName)
 
 TEST(SimulatedRegister, isAFileInTheUsersLocalApplicationData)
 {
-    const std::string name = portio::MappedRegister::defaultSharedName();
+    const std::string name = portio::RegisterFile::defaultSharedName();
     wchar_t local[MAX_PATH * 4];
     const DWORD length = ::GetEnvironmentVariableW(L"LOCALAPPDATA", local, DWORD(std::size(local)));
     ASSERT_GT(length, 0u);
@@ -119,7 +119,7 @@ TEST(InpoutLibrary, withoutItTheFallbackLineNamesTheLibraryTried)
     EXPECT_NE(child.standardError.find("LPT1: inpoutx64.dll could not be loaded (error 126"), std::string::npos)
         << child.standardError;
     EXPECT_EQ(child.standardError.find("inpout32.dll"), std::string::npos) << child.standardError;
-    EXPECT_NE(child.standardError.find("using the simulated register " + portio::MappedRegister::defaultSharedName()),
+    EXPECT_NE(child.standardError.find("using the simulated register " + portio::RegisterFile::defaultSharedName()),
               std::string::npos)
         << child.standardError;
 }

@@ -44,14 +44,26 @@ private:
 
 } // namespace
 
-TEST(PortLockKey, namesTheRegisterFileByItsCanonicalPath)
+TEST(PortLockKey, namesTheRegisterFileItselfHoweverItIsNamed)
 {
     ScratchDir dir("lockkey");
+    const fs::path runtime = dir / "run";
     fs::create_directories(dir / "sub");
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms(0700));
+    ScopedEnv xdg("XDG_RUNTIME_DIR", runtime.string());
     writeFile(dir / "reg", std::string(1, '\0'));
-    fs::create_symlink(dir / "reg", dir / "alias");
-    const std::string canonical = "file:" + fs::canonical(dir / "reg").string();
-    const std::string folder = fs::canonical(dir.path()).string();
+    writeFile(dir / "other", std::string(1, '\0'));
+    writeFile(dir / "linked", std::string(1, '\0'));
+    writeFile(runtime / "blinkwerk-lpt1", std::string(1, '\0')); // the simulated register
+    fs::create_hard_link(dir / "linked", dir / "second-name");
+    fs::create_symlink(dir / "other", dir / "alias");
+    auto keyFor = [](std::optional<std::string> variable) {
+        ScopedEnv env("BLINKWERK_LPT_REGISTER", variable);
+        return portio::portLockKey();
+    };
+    const std::string reg = keyFor((dir / "reg").string());
+    EXPECT_NE(reg, "lpt1");
     struct Case
     {
         std::optional<std::string> variable;
@@ -60,22 +72,25 @@ TEST(PortLockKey, namesTheRegisterFileByItsCanonicalPath)
     const Case cases[] = {
         {std::nullopt, "lpt1"},
         {"", "lpt1"},
-        {(dir / "reg").string(), canonical},
-        {(dir / "sub/../reg").string(), canonical},
-        {(dir / "alias").string(), canonical},
-        {(dir / "not-yet").string(), "file:" + folder + "/not-yet"}, // created at the first write
+        {(dir / "sub/../reg").string(), reg},
+        // Refused by the port layer, which then uses the simulated register:
+        {(dir / "second-name").string(), "lpt1"}, // a file with two names
+        {(dir / "linked").string(), "lpt1"},
+        {(dir / "alias").string(), "lpt1"}, // a symbolic link
+        {(runtime / "blinkwerk-lpt1").string(), "lpt1"}, // the simulated register by its path
     };
-    for (const Case &c : cases) {
-        ScopedEnv env("BLINKWERK_LPT_REGISTER", c.variable);
-        EXPECT_EQ(portio::portLockKey(), c.expected) << c.variable.value_or("(unset)");
-    }
+    for (const Case &c : cases)
+        EXPECT_EQ(keyFor(c.variable), c.expected) << c.variable.value_or("(unset)");
+    EXPECT_NE(keyFor((dir / "other").string()), reg) << "another file is another port";
+    // A file still to be created is created, so that it can be named.
+    const std::string fresh = keyFor((dir / "not-yet").string());
+    EXPECT_TRUE(fs::is_regular_file(dir / "not-yet"));
+    EXPECT_EQ(keyFor((dir / "sub/../not-yet").string()), fresh);
+    EXPECT_NE(fresh, reg);
     // A relative name is taken from the working folder.
     const fs::path before = fs::current_path();
     fs::current_path(dir.path());
-    {
-        ScopedEnv env("BLINKWERK_LPT_REGISTER", std::string("reg"));
-        EXPECT_EQ(portio::portLockKey(), canonical);
-    }
+    EXPECT_EQ(keyFor(std::string("reg")), reg);
     fs::current_path(before);
 }
 

@@ -328,22 +328,23 @@ TEST_F(PpdevPort, bindingAWriteAndAReadMakeExactlyTheseCalls)
     std::string why;
     auto port = openPpdevPort(fake, testOptions(fake, messages), why);
     ASSERT_TRUE(port) << why;
-    const std::vector<Op> binding = {Op::Open, Op::LockEx, Op::Claim, Op::Release, Op::LockUn};
+    const std::vector<Op> binding = {Op::Open, Op::LockEx, Op::Look, Op::Claim, Op::Release, Op::LockUn};
     EXPECT_EQ(describe(opsOf(fake.log())), describe(binding));
 
     fake.clearLog();
     port->out32(Lpt1DataPort, 0x5A);
     const auto write = fake.log();
-    EXPECT_EQ(describe(opsOf(write)), describe({Op::LockEx, Op::Claim, Op::WData, Op::Release, Op::LockUn}));
+    EXPECT_EQ(describe(opsOf(write)), describe({Op::LockEx, Op::Look, Op::Claim, Op::WData, Op::Release, Op::LockUn}));
     EXPECT_EQ(fake.dataRegister(), 0x5A);
 
     fake.clearLog();
     EXPECT_EQ(port->inp32(Lpt1DataPort), 0x5A);
     const auto read = fake.log();
-    EXPECT_EQ(describe(opsOf(read)), describe({Op::LockEx, Op::Claim, Op::RData, Op::Release, Op::LockUn}));
+    EXPECT_EQ(describe(opsOf(read)), describe({Op::LockEx, Op::Look, Op::Claim, Op::RData, Op::Release, Op::LockUn}));
 
     for (const auto &entry : write)
-        EXPECT_EQ(entry.fd, write.front().fd) << "one descriptor for the whole run";
+        if (entry.op != Op::Look)
+            EXPECT_EQ(entry.fd, write.front().fd) << "one descriptor for the whole run";
     for (const auto &entry : write)
         EXPECT_EQ(entry.error, 0) << fakes::opName(entry.op);
 
@@ -373,8 +374,9 @@ TEST_F(PpdevPort, aPortThatCannotBeOpenedIsRefusedWithTheReason)
 
 // A failure, before binding or in the middle of a run, is said once; while it
 // lasts writes are kept and reads answer 0; the backend leaves no claim
-// queued behind; after the cause goes away the kept byte is written first and
-// the recovery is said once.
+// queued behind, and a port the kernel says is held is not claimed at all;
+// after the cause goes away the kept byte is written first and the recovery
+// is said once.
 TEST_F(PpdevPort, failuresAreSaidOnceAndTheKeptByteIsWrittenOnRecovery)
 {
     struct Scenario
@@ -382,26 +384,28 @@ TEST_F(PpdevPort, failuresAreSaidOnceAndTheKeptByteIsWrittenOnRecovery)
         const char *name;
         bool beforeBinding;
         bool foreignHoldsThePort;
+        bool claimWaits; // a claim of ours had to wait
         std::function<void(FakePpdev &, int foreign)> cause;
         std::function<void(FakePpdev &, int foreign)> remedy;
         std::string reason;
     };
+    const auto holds = [](FakePpdev &fake, int fd) { ASSERT_EQ(claim(fake, fd), 0); };
+    const auto claimsAfterTheLook = [](FakePpdev &fake, int fd) { fake.claimAfterNextLook(fd); };
+    const auto releases = [](FakePpdev &fake, int fd) { ASSERT_EQ(fake.ioctl(fd, PPRELEASE, nullptr), 0); };
+    const std::string held = "the port is held by another user of it, named ppdev0.0 by the kernel";
+    const std::string waited = "the port has been held by another program for more than 20 ms";
     const Scenario scenarios[] = {
-        {"a foreign program holds the port", false, true,
-         [](FakePpdev &fake, int fd) { ASSERT_EQ(claim(fake, fd), 0); },
-         [](FakePpdev &fake, int fd) { ASSERT_EQ(fake.ioctl(fd, PPRELEASE, nullptr), 0); },
-         "the port has been held by another program for more than 20 ms"},
-        {"a foreign program holds the port at start-up", true, true,
-         [](FakePpdev &fake, int fd) { ASSERT_EQ(claim(fake, fd), 0); },
-         [](FakePpdev &fake, int fd) { ASSERT_EQ(fake.ioctl(fd, PPRELEASE, nullptr), 0); },
-         "the port has been held by another program for more than 20 ms"},
-        {"a stuck program holds the lock", false, false,
+        {"a foreign program holds the port", false, true, false, holds, releases, held},
+        {"a foreign program holds the port at start-up", true, true, false, holds, releases, held},
+        {"a foreign program claims between the look and the claim", false, true, true, claimsAfterTheLook,
+         releases, waited},
+        {"... at start-up", true, true, true, claimsAfterTheLook, releases, waited},
+        {"a stuck program holds the lock", false, false, false,
          [](FakePpdev &fake, int fd) { ASSERT_EQ(fake.flock(fd, LOCK_EX), 0); },
          [](FakePpdev &fake, int fd) { ASSERT_EQ(fake.flock(fd, LOCK_UN), 0); },
          "another program has held its lock for more than 20 ms"},
-        {"the device goes away", false, false, [](FakePpdev &fake, int) { fake.setPresent(false); },
-         [](FakePpdev &fake, int) { fake.setPresent(true); },
-         "cannot claim the port: No such device"},
+        {"the device goes away", false, false, false, [](FakePpdev &fake, int) { fake.setPresent(false); },
+         [](FakePpdev &fake, int) { fake.setPresent(true); }, "cannot claim the port: No such device"},
     };
     for (const Scenario &s : scenarios) {
         SCOPED_TRACE(s.name);
@@ -426,6 +430,8 @@ TEST_F(PpdevPort, failuresAreSaidOnceAndTheKeptByteIsWrittenOnRecovery)
         EXPECT_EQ(messages.lines[0], "LPT1: " + fake.path() + ": " + s.reason +
                                          "; trying again at the next port access, a byte to write is kept until then");
         EXPECT_EQ(fake.holder(), s.foreignHoldsThePort ? foreign : -1);
+        const auto log = fake.log();
+        EXPECT_EQ(std::any_of(log.begin(), log.end(), [](const auto &e) { return e.slept; }), s.claimWaits);
 
         s.remedy(fake, foreign);
         EXPECT_EQ(fake.holder(), -1) << "the port was handed to a claim the backend gave up";
@@ -461,7 +467,7 @@ TEST_F(PpdevPort, aForeignSignalDuringTheClaimGivesUpTheClaimInsteadOfRepeatingI
     auto port = openPpdevPort(fake, options, why);
     ASSERT_TRUE(port) << why;
     const int foreign = fake.open(fake.path().c_str(), O_RDWR);
-    ASSERT_EQ(claim(fake, foreign), 0);
+    fake.claimAfterNextLook(foreign); // the look finds the port free, the claim must wait
 
     catchSignal(SIGALRM);
     itimerval once {};
@@ -479,6 +485,62 @@ TEST_F(PpdevPort, aForeignSignalDuringTheClaimGivesUpTheClaimInsteadOfRepeatingI
     EXPECT_EQ(port->inp32(Lpt1DataPort), 3) << "the kept byte, written first";
     EXPECT_EQ(messages.lines.size(), 2u);
     fake.close(foreign);
+}
+
+// A Stop whose 0 met a held port: the program makes no further access, only
+// its timer calls service() every 100 ms; the 0 reaches the card within about
+// a second of the port coming free.
+TEST_F(PpdevPort, aKeptByteIsWrittenByTheServiceAloneOnceThePortIsFree)
+{
+    FakePpdev fake;
+    Messages messages;
+    PpdevOptions options = testOptions(fake, messages);
+    options.retryInterval = PpdevOptions {}.retryInterval;
+    const int foreign = fake.open(fake.path().c_str(), O_RDWR);
+    std::string why;
+    auto port = openPpdevPort(fake, options, why);
+    ASSERT_TRUE(port) << why;
+    port->out32(Lpt1DataPort, 0x81);
+    ASSERT_EQ(claim(fake, foreign), 0);
+    port->out32(Lpt1DataPort, 0); // Stop
+    port->service();
+    EXPECT_EQ(fake.dataRegister(), 0x81);
+    ASSERT_EQ(fake.ioctl(foreign, PPRELEASE, nullptr), 0);
+    const auto released = std::chrono::steady_clock::now();
+    while (fake.dataRegister() != 0 && std::chrono::steady_clock::now() - released < 1500ms) {
+        port->service();
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(fake.dataRegister(), 0) << "the card stays lit";
+    fake.clearLog();
+    port->service();
+    EXPECT_TRUE(fake.log().empty()) << "nothing kept, nothing done";
+    fake.close(foreign);
+}
+
+// A bound that cannot be armed fails the access like any other failure and
+// leaves no timer running, whose signal would interrupt later system calls.
+TEST_F(PpdevPort, aWatchdogThatCannotBeArmedIsNeverLeftRunning)
+{
+    for (int failing : {1, 2}) {
+        SCOPED_TRACE(failing == 1 ? "the lock's bound" : "the claim's bound");
+        FakePpdev fake;
+        Messages messages;
+        std::string why;
+        auto port = openPpdevPort(fake, testOptions(fake, messages), why);
+        ASSERT_TRUE(port) << why;
+        fake.failArming(failing);
+        port->out32(Lpt1DataPort, 7);
+        EXPECT_FALSE(fake.timerArmed());
+        ASSERT_EQ(messages.lines.size(), 1u);
+        EXPECT_NE(messages.lines[0].find("cannot start the watchdog timer: Resource temporarily unavailable"),
+                  std::string::npos)
+            << messages.lines[0];
+        EXPECT_EQ(fake.dataRegister(), 0);
+        port->out32(Lpt1DataPort, 8);
+        EXPECT_EQ(fake.dataRegister(), 8);
+        EXPECT_FALSE(fake.timerArmed());
+    }
 }
 
 TEST_F(PpdevPort, theLastByteIsWrittenWhenTheBackendEndsOrReportedAsNotWritten)
@@ -508,11 +570,12 @@ TEST_F(PpdevPort, theLastByteIsWrittenWhenTheBackendEndsOrReportedAsNotWritten)
         if (heldToTheEnd) {
             EXPECT_EQ(fake.dataRegister(), 5);
             const auto ops = opsOf(fake.log());
-            EXPECT_EQ(std::count(ops.begin(), ops.end(), Op::Claim), 2) << describe(ops);
+            EXPECT_EQ(std::count(ops.begin(), ops.end(), Op::Look), 2) << describe(ops);
+            EXPECT_EQ(std::count(ops.begin(), ops.end(), Op::Claim), 0) << describe(ops);
             ASSERT_EQ(messages.lines.size(), 2u);
             EXPECT_EQ(messages.lines[1], "LPT1: " + fake.path() +
-                                             ": the last byte, 0, was not written (the port has been held by "
-                                             "another program for more than 20 ms); the card still shows 5");
+                                             ": the last byte, 0, was not written (the port is held by another "
+                                             "user of it, named ppdev0.0 by the kernel); the card still shows 5");
             ASSERT_EQ(fake.ioctl(foreign, PPRELEASE, nullptr), 0);
             EXPECT_EQ(fake.holder(), -1);
         } else {
@@ -598,7 +661,7 @@ WaitFigures lockAndClaimWaits(const std::vector<FakePpdev::Entry> &log, pid_t pi
 TEST(PpdevSharing, aWriterAndAReaderShareThePortForAMinuteWithoutAHang)
 {
     const auto perProgram = SharingRun / SharingPeriod;
-    FakePpdev fake(std::size_t(perProgram) * 2 * 5 + 1000);
+    FakePpdev fake(std::size_t(perProgram) * 2 * 6 + 1000);
     const fs::path dir = scratchDir();
     Children children;
     const pid_t writer = children.spawn(dir / "writer.err", [&] { return runProgram(fake, true); });
@@ -635,9 +698,9 @@ TEST(PpdevSharing, aWriterAndAReaderShareThePortForAMinuteWithoutAHang)
     // Each program: open, the start-up claim, then whole accesses only, close.
     for (const auto &[pid, ops] : opsByPid) {
         const Op data = pid == writer ? Op::WData : Op::RData;
-        std::vector<Op> expected = {Op::Open, Op::LockEx, Op::Claim, Op::Release, Op::LockUn};
+        std::vector<Op> expected = {Op::Open, Op::LockEx, Op::Look, Op::Claim, Op::Release, Op::LockUn};
         for (long i = 0; i < perProgram; ++i)
-            expected.insert(expected.end(), {Op::LockEx, Op::Claim, data, Op::Release, Op::LockUn});
+            expected.insert(expected.end(), {Op::LockEx, Op::Look, Op::Claim, data, Op::Release, Op::LockUn});
         expected.push_back(Op::Close);
         EXPECT_TRUE(ops == expected) << (pid == writer ? "writer" : "reader") << " made " << ops.size()
                                      << " calls, expected " << expected.size();

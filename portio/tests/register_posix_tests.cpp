@@ -4,14 +4,16 @@
 // per process, and a bus error must show up as a failed case, not as a dead
 // test runner.
 
-#include "mappedregister.h"
+#include "registerfile.h"
 #include "portio.h"
 #include "posixtestsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fcntl.h>
 #include <functional>
+#include <thread>
 #include <optional>
 #include <sched.h>
 #include <sstream>
@@ -21,7 +23,7 @@
 using namespace testsupport;
 using portio::LptIn;
 using portio::LptOut;
-using portio::MappedRegister;
+using portio::RegisterFile;
 
 namespace {
 
@@ -152,10 +154,18 @@ TEST(RegisterFailure, aFullFileSystemNeverStopsTheProgram)
         ::close(fd);
         ::setenv("BLINKWERK_LPT_REGISTER", path.c_str(), 1);
         LptOut(0x11);
-        LptOut(0x22);
+        LptOut(0x22); // kept
         if (LptIn() != 0)
             return 10;
         ::unlink(fill.c_str()); // space again
+        // No further access: the program's timer alone writes the kept byte.
+        const auto freed = std::chrono::steady_clock::now();
+        while (readFile(path) != "\x22" && std::chrono::steady_clock::now() - freed < std::chrono::milliseconds(1500)) {
+            portio::servicePort();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (readFile(path) != "\x22")
+            return 12;
         LptOut(0x33);
         if (LptIn() != 0x33)
             return 11;
@@ -170,6 +180,54 @@ TEST(RegisterFailure, aFullFileSystemNeverStopsTheProgram)
     EXPECT_NE(said[0].find(path), std::string::npos) << said[0];
     EXPECT_NE(said[0].find("No space left on device"), std::string::npos) << said[0];
     EXPECT_NE(said[1].find(path + " works again"), std::string::npos) << said[1];
+}
+
+TEST(RegisterFile, aFilePlantedByAnotherUserIsNeverAdopted)
+{
+    SKIP_UNLESS_ROOT();
+    // BLINKWERK_LPT_REGISTER names a file in a folder everybody may write
+    // into, and another user was there first.
+    ScratchDir shared("planted-file", fs::perms(01777));
+    ScratchDir own("planted-file-own");
+    const fs::path mine = own / "notes", path = shared / "lpt";
+    struct Case
+    {
+        const char *name;
+        std::string expected; // part of the reason
+        std::function<int()> plant; // run as the other user
+    };
+    const Case cases[] = {
+        {"a symbolic link to a file of this user", "a symbolic link is not followed",
+         [&] { return ::symlink(mine.c_str(), path.c_str()); }},
+        {"a file of the other user, mode 0666", "belongs to user 65534", [&] {
+             ::umask(0);
+             const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+             return fd >= 0 && ::write(fd, "\x11", 1) == 1 ? 0 : 1;
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(mine, "\x11");
+        const ChildResult planter = inChild([&] { return becomeUser(OtherUser) ? c.plant() : 10; });
+        ASSERT_EQ(planter.exitCode, 0) << planter;
+        const ChildResult program = inChild([&] {
+            ::setenv("BLINKWERK_LPT_REGISTER", path.c_str(), 1);
+            ::setenv("XDG_RUNTIME_DIR", own.path().c_str(), 1);
+            LptOut(0x5A);
+            return LptIn() == 0x5A ? 0 : 1;
+        });
+        EXPECT_EQ(program.exitCode, 0) << program;
+        EXPECT_EQ(readFile(mine), "\x11") << "written through the link";
+        EXPECT_EQ(readFile(path), "\x11") << "the other user's file is neither written nor kept in use";
+        EXPECT_EQ(readFile(own / "blinkwerk-lpt1"), "\x5A") << "the user's own register serves instead";
+        const std::vector<std::string> said = lines(program.err);
+        ASSERT_EQ(said.size(), 1u) << program;
+        EXPECT_NE(said[0].find(path.string() + ": "), std::string::npos) << said[0];
+        EXPECT_NE(said[0].find(c.expected), std::string::npos) << said[0];
+        EXPECT_NE(said[0].find("using the simulated register"), std::string::npos) << said[0];
+        fs::remove(path);
+        fs::remove(own / "blinkwerk-lpt1");
+    }
 }
 
 TEST(SimulatedRegister, livesInTheUsersOwnRuntimeFolderOnly)
@@ -207,7 +265,7 @@ TEST(SimulatedRegister, livesInTheUsersOwnRuntimeFolderOnly)
             ::setenv("XDG_RUNTIME_DIR", c.xdg->c_str(), 1);
         else
             ::unsetenv("XDG_RUNTIME_DIR");
-        EXPECT_EQ(MappedRegister::defaultSharedName(), c.expected)
+        EXPECT_EQ(RegisterFile::defaultSharedName(), c.expected)
             << "XDG_RUNTIME_DIR=" << c.xdg.value_or("(unset)");
     }
     if (saved)
@@ -261,7 +319,7 @@ TEST(SimulatedRegister, refusesWhatAnotherUserMayHold)
         const fs::path path = shared / "blinkwerk-lpt1-test";
         c.plant(path);
         std::string error;
-        EXPECT_FALSE(MappedRegister::openShared(path.string(), error));
+        EXPECT_FALSE(RegisterFile::openShared(path.string(), error));
         EXPECT_NE(error.find(path.string()), std::string::npos) << error;
         EXPECT_NE(error.find(c.expected), std::string::npos) << error;
         if (fs::is_regular_file(path)) {
@@ -275,13 +333,13 @@ TEST(SimulatedRegister, refusesWhatAnotherUserMayHold)
     const fs::path path = shared / "blinkwerk-lpt1-test";
     std::string error;
     {
-        auto fresh = MappedRegister::openShared(path.string(), error);
+        auto fresh = RegisterFile::openShared(path.string(), error);
         ASSERT_TRUE(fresh) << error;
         EXPECT_EQ(fs::status(path).permissions(), fs::perms(0600));
         EXPECT_EQ(readFile(path), std::string(1, '\0'));
         fresh->write(0x77);
     }
-    auto again = MappedRegister::openShared(path.string(), error);
+    auto again = RegisterFile::openShared(path.string(), error);
     ASSERT_TRUE(again) << error;
     EXPECT_EQ(again->read(), 0x77);
 }

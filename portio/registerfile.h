@@ -1,6 +1,6 @@
 #pragma once
-// A register byte that lives outside the process: the simulated register of
-// this user, or a file named by BLINKWERK_LPT_REGISTER. Every process that
+// A register byte kept in a file, outside the process: the simulated
+// register of this user, or a file named by BLINKWERK_LPT_REGISTER. Every process that
 // opens the same register sees the same byte; the byte outlives the
 // processes that wrote it, until the machine restarts (or the user's last
 // session ends, for a register in $XDG_RUNTIME_DIR) or for good (a file). It
@@ -20,20 +20,24 @@
 // programs; Windows refuses to shrink a file while it is mapped.
 //
 // An access that fails (a file emptied by someone, a full file system, an
-// I/O error) never stops the program: a read then gives 0, a write is lost,
-// and one line on standard error says so; the first access that works
-// again says that once too. A write to an emptied file puts the byte back.
+// I/O error) never stops the program: a read then gives 0, a write's byte is
+// kept (a newer one replaces it) and tried again before the next read, by
+// service() about once a second, and once more when the register is closed;
+// one line on standard error says so, and the first access that works again
+// says that once too. A write to an emptied file puts the byte back.
 
 #include "portbackend.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace portio {
 
-class MappedRegister final : public PortBackend
+class RegisterFile final : public PortBackend
 {
 public:
     // The simulated register of this user: a file path on POSIX (above); on
@@ -44,40 +48,48 @@ public:
     // Open (creating when missing) the simulated register of that name.
     // Null and a reason in error when the system refuses, or (POSIX) when
     // what is found there may be held by another user.
-    static std::unique_ptr<MappedRegister> openShared(const std::string &name, std::string &error);
+    static std::unique_ptr<RegisterFile> openShared(const std::string &name, std::string &error);
 
     // Open a file as the register, creating it with one zero byte when it is
     // missing or empty. Null and a reason in error when it cannot be opened
-    // or is no regular file. A file whose byte cannot be stored (full file
-    // system) is still the register: the failure is said as above.
-    static std::unique_ptr<MappedRegister> openFile(const std::string &path, std::string &error);
+    // or (POSIX) when it may be held by another user: the same rule as for
+    // the simulated register (a link in the last component is not followed;
+    // only a regular file with one link, of this user, that nobody else may
+    // write). A file whose byte cannot be stored (full file system) is still
+    // the register: the failure is said as above.
+    static std::unique_ptr<RegisterFile> openFile(const std::string &path, std::string &error);
 
     // Remove a simulated register (tests use private names).
     static void unlinkShared(const std::string &name);
 
-    ~MappedRegister() override;
-    MappedRegister(const MappedRegister &) = delete;
-    MappedRegister &operator=(const MappedRegister &) = delete;
+    ~RegisterFile() override;
+    RegisterFile(const RegisterFile &) = delete;
+    RegisterFile &operator=(const RegisterFile &) = delete;
 
     std::uint8_t read();
     void write(std::uint8_t value);
 
     void out32(std::int16_t port, std::int16_t value) override;
     std::int16_t inp32(std::int16_t port) override;
+    void service() override;
 
 private:
-    MappedRegister(unsigned char *byte, std::size_t mappedLength, std::intptr_t handle, std::string name = {});
+    RegisterFile(unsigned char *byte, std::size_t mappedLength, std::intptr_t handle, std::string name = {});
 
     // One line on standard error when the register stops working (why says
     // how) and one when an access works again; silent otherwise.
     void noteFailure(const std::string &why);
     void noteWorking();
+    // Writes m_kept; true when it reached the file (POSIX).
+    bool writeKept();
 
     unsigned char *m_byte;      // the mapped byte on Windows; null on POSIX
     std::size_t m_mappedLength; // of the mapping on Windows; 0 on POSIX
     std::intptr_t m_handle;     // the mapping's handle on Windows; the file's descriptor on POSIX
     std::string m_name;         // the register's name in messages
     bool m_failing = false;
+    std::optional<std::uint8_t> m_kept;                // a byte whose write failed (POSIX)
+    std::chrono::steady_clock::time_point m_nextTry {}; // of the kept byte (POSIX)
 };
 
 } // namespace portio

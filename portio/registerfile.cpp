@@ -1,4 +1,4 @@
-#include "mappedregister.h"
+#include "registerfile.h"
 
 #include "notice.h"
 #include "portio.h"
@@ -7,7 +7,7 @@
 
 namespace portio {
 
-MappedRegister::MappedRegister(unsigned char *byte, std::size_t mappedLength, std::intptr_t handle,
+RegisterFile::RegisterFile(unsigned char *byte, std::size_t mappedLength, std::intptr_t handle,
                                std::string name)
     : m_byte(byte)
     , m_mappedLength(mappedLength)
@@ -16,7 +16,7 @@ MappedRegister::MappedRegister(unsigned char *byte, std::size_t mappedLength, st
 {
 }
 
-void MappedRegister::noteFailure(const std::string &why)
+void RegisterFile::noteFailure(const std::string &why)
 {
     if (m_failing)
         return;
@@ -24,7 +24,7 @@ void MappedRegister::noteFailure(const std::string &why)
     notice("register " + m_name + " " + why + "; the program goes on and says when it works again");
 }
 
-void MappedRegister::noteWorking()
+void RegisterFile::noteWorking()
 {
     if (!m_failing)
         return;
@@ -32,13 +32,13 @@ void MappedRegister::noteWorking()
     notice("register " + m_name + " works again");
 }
 
-void MappedRegister::out32(std::int16_t port, std::int16_t value)
+void RegisterFile::out32(std::int16_t port, std::int16_t value)
 {
     if (port == Lpt1DataPort)
         write(static_cast<std::uint8_t>(value & 0xFF));
 }
 
-std::int16_t MappedRegister::inp32(std::int16_t port)
+std::int16_t RegisterFile::inp32(std::int16_t port)
 {
     return port == Lpt1DataPort ? std::int16_t(read()) : std::int16_t(0);
 }

@@ -1,4 +1,4 @@
-// Windows side of MappedRegister. Both kinds of register are mappings of a
+// Windows side of RegisterFile. Both kinds of register are mappings of a
 // real one-byte file, so that the byte outlives every program that wrote it,
 // as on a real port (a mapping backed by the paging file would vanish with
 // its last handle):
@@ -10,7 +10,7 @@
 // Every program opens the file shared for reading and writing and maps it;
 // views of one file are coherent between processes.
 
-#include "mappedregister.h"
+#include "registerfile.h"
 
 #include <windows.h>
 
@@ -139,12 +139,12 @@ bool mapFile(const std::string &path, SECURITY_ATTRIBUTES *security, std::string
 
 } // namespace
 
-std::string MappedRegister::defaultSharedName()
+std::string RegisterFile::defaultSharedName()
 {
     return utf8(registerFolder() + L"\\lpt1-register");
 }
 
-std::unique_ptr<MappedRegister> MappedRegister::openShared(const std::string &name, std::string &error)
+std::unique_ptr<RegisterFile> RegisterFile::openShared(const std::string &name, std::string &error)
 {
     OwnedDescriptor descriptor = onlyThisUser();
     SECURITY_ATTRIBUTES security {sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
@@ -154,34 +154,37 @@ std::unique_ptr<MappedRegister> MappedRegister::openShared(const std::string &na
         error = "simulated register " + error;
         return nullptr;
     }
-    return std::unique_ptr<MappedRegister>(new MappedRegister(byte, 1, reinterpret_cast<std::intptr_t>(mapping)));
+    return std::unique_ptr<RegisterFile>(new RegisterFile(byte, 1, reinterpret_cast<std::intptr_t>(mapping)));
 }
 
-std::unique_ptr<MappedRegister> MappedRegister::openFile(const std::string &path, std::string &error)
+std::unique_ptr<RegisterFile> RegisterFile::openFile(const std::string &path, std::string &error)
 {
     unsigned char *byte = nullptr;
     HANDLE mapping = nullptr;
     if (!mapFile(path, nullptr, error, byte, mapping))
         return nullptr;
-    return std::unique_ptr<MappedRegister>(new MappedRegister(byte, 1, reinterpret_cast<std::intptr_t>(mapping)));
+    return std::unique_ptr<RegisterFile>(new RegisterFile(byte, 1, reinterpret_cast<std::intptr_t>(mapping)));
 }
 
-void MappedRegister::unlinkShared(const std::string &name)
+void RegisterFile::unlinkShared(const std::string &name)
 {
     ::DeleteFileW(widen(name).c_str());
 }
 
-std::uint8_t MappedRegister::read()
+std::uint8_t RegisterFile::read()
 {
     return std::atomic_ref<unsigned char>(*m_byte).load(std::memory_order_acquire);
 }
 
-void MappedRegister::write(std::uint8_t value)
+// A write to the mapping cannot fail: nothing is ever kept.
+void RegisterFile::service() {}
+
+void RegisterFile::write(std::uint8_t value)
 {
     std::atomic_ref<unsigned char>(*m_byte).store(value, std::memory_order_release);
 }
 
-MappedRegister::~MappedRegister()
+RegisterFile::~RegisterFile()
 {
     ::UnmapViewOfFile(m_byte);
     ::CloseHandle(reinterpret_cast<HANDLE>(m_handle));

@@ -1,9 +1,9 @@
-// POSIX side of MappedRegister: the register is the first byte of a file,
+// POSIX side of RegisterFile: the register is the first byte of a file,
 // read with pread and written with pwrite. A mapping would turn a file
 // emptied under the program, or a page the file system cannot supply, into
 // SIGBUS; a single-byte pread/pwrite turns it into a failed call instead.
 
-#include "mappedregister.h"
+#include "registerfile.h"
 
 #include "userfiles_posix.h"
 
@@ -33,12 +33,12 @@ int reserveFirstByte(int fd)
 
 } // namespace
 
-std::string MappedRegister::defaultSharedName()
+std::string RegisterFile::defaultSharedName()
 {
     return posix::runtimeFile("blinkwerk-lpt1");
 }
 
-std::unique_ptr<MappedRegister> MappedRegister::openShared(const std::string &name, std::string &error)
+std::unique_ptr<RegisterFile> RegisterFile::openShared(const std::string &name, std::string &error)
 {
     std::string why;
     const int fd = posix::openOwnFile(name, why);
@@ -46,39 +46,34 @@ std::unique_ptr<MappedRegister> MappedRegister::openShared(const std::string &na
         error = "simulated register " + why;
         return nullptr;
     }
-    std::unique_ptr<MappedRegister> reg(new MappedRegister(nullptr, 0, fd, name));
+    std::unique_ptr<RegisterFile> reg(new RegisterFile(nullptr, 0, fd, name));
     if (const int err = reserveFirstByte(fd))
         reg->noteFailure(systemError("cannot store its byte", err));
     return reg;
 }
 
-std::unique_ptr<MappedRegister> MappedRegister::openFile(const std::string &path, std::string &error)
+std::unique_ptr<RegisterFile> RegisterFile::openFile(const std::string &path, std::string &error)
 {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        error = systemError(path, errno);
+    // The same rule as for the simulated register: the name may lie in a
+    // folder where another user can plant a link or a file of their own.
+    const int fd = posix::openOwnFile(path, error);
+    if (fd < 0)
         return nullptr;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = path + ": not a regular file";
-        ::close(fd);
-        return nullptr;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    std::unique_ptr<MappedRegister> reg(new MappedRegister(nullptr, 0, fd, path));
+    std::unique_ptr<RegisterFile> reg(new RegisterFile(nullptr, 0, fd, path));
     if (const int err = reserveFirstByte(fd))
         reg->noteFailure(systemError("cannot store its byte", err));
     return reg;
 }
 
-void MappedRegister::unlinkShared(const std::string &name)
+void RegisterFile::unlinkShared(const std::string &name)
 {
     ::unlink(name.c_str());
 }
 
-std::uint8_t MappedRegister::read()
+std::uint8_t RegisterFile::read()
 {
+    if (m_kept)
+        writeKept();
     unsigned char byte = 0;
     ssize_t got;
     do
@@ -93,22 +88,40 @@ std::uint8_t MappedRegister::read()
     return 0;
 }
 
-void MappedRegister::write(std::uint8_t value)
+void RegisterFile::write(std::uint8_t value)
 {
-    const unsigned char byte = value;
+    m_kept = value;
+    writeKept();
+}
+
+void RegisterFile::service()
+{
+    if (m_kept && std::chrono::steady_clock::now() >= m_nextTry)
+        writeKept();
+}
+
+bool RegisterFile::writeKept()
+{
+    const unsigned char byte = *m_kept;
     ssize_t put;
     do
         put = ::pwrite(int(m_handle), &byte, 1, 0);
     while (put < 0 && errno == EINTR);
-    if (put == 1)
+    if (put == 1) {
+        m_kept.reset();
         noteWorking();
-    else
-        noteFailure(put < 0 ? systemError("cannot be written", errno) + "; the byte is lost"
-                            : std::string("cannot be written; the byte is lost"));
+        return true;
+    }
+    m_nextTry = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    noteFailure((put < 0 ? systemError("cannot be written", errno) : std::string("cannot be written")) +
+                "; the byte is kept and tried again about once a second");
+    return false;
 }
 
-MappedRegister::~MappedRegister()
+RegisterFile::~RegisterFile()
 {
+    if (m_kept)
+        writeKept(); // the last try of a closing 0
     ::close(int(m_handle));
 }
 
