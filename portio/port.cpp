@@ -7,66 +7,52 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace portio {
 
 namespace {
 
-// Last resort when the simulated register is refused (or may be held by
-// another user): a byte of this process.
-class ProcessRegister final : public PortBackend
+struct Configuration
 {
-public:
-    void out32(std::int16_t port, std::int16_t value) override
-    {
-        if (port == Lpt1DataPort)
-            m_byte = static_cast<std::uint8_t>(value & 0xFF);
-    }
-    std::int16_t inp32(std::int16_t port) override { return port == Lpt1DataPort ? m_byte : 0; }
-
-private:
-    std::uint8_t m_byte = 0;
+    OutputSpec spec;
+    OutputRole role = OutputRole::Sequencer;
+    bool automatic = false;
 };
 
-void explain(const std::string &why, const std::string &choice)
-{
-    notice(why + "; using " + choice);
-}
+std::optional<Configuration> g_configuration;
+OutputClaim g_claim;
+PortBackend *g_override = nullptr;
+std::optional<BoundOutput> g_bound;
 
-std::unique_ptr<PortBackend> bindBackend()
+// Unconfigured, the port layer binds as it always did.
+Configuration unconfigured()
 {
-    std::string why;
+    Configuration configuration;
     const std::optional<std::string> registerFile = environmentVariable("BLINKWERK_LPT_REGISTER");
     if (registerFile && !registerFile->empty()) {
-        std::string error;
-        if (auto file = MappedRegister::openFile(*registerFile, error))
-            return file;
-        why = "register file " + error;
-    } else {
-        if (auto hardware = openHardwarePort(why))
-            return hardware;
+        configuration.spec.kind = OutputSpec::Kind::Register;
+        configuration.spec.path = *registerFile;
     }
-
-    const std::string name = MappedRegister::defaultSharedName();
-    std::string error;
-    if (auto shared = MappedRegister::openShared(name, error)) {
-        explain(why, "the simulated register " + name);
-        return shared;
-    }
-    explain(why + "; " + error, "a register private to this program");
-    return std::make_unique<ProcessRegister>();
+    return configuration;
 }
 
-PortBackend *g_override = nullptr;
-std::unique_ptr<PortBackend> g_bound;
+BoundOutput &bound()
+{
+    if (!g_bound) {
+        const Configuration configuration = g_configuration.value_or(unconfigured());
+        g_bound = bindOutput(configuration.spec, configuration.role, configuration.automatic);
+        if (g_configuration)
+            notice("Output", g_bound->inUse);
+    }
+    return *g_bound;
+}
 
 PortBackend &backend()
 {
     if (g_override)
         return *g_override;
-    if (!g_bound)
-        g_bound = bindBackend();
-    return *g_bound;
+    return *bound().backend;
 }
 
 } // namespace
@@ -96,12 +82,62 @@ void servicePort()
     if (g_override)
         g_override->service();
     else if (g_bound)
-        g_bound->service();
+        g_bound->backend->service();
 }
 
 void closePort()
 {
     g_bound.reset();
+}
+
+void configureOutput(const OutputSpec &spec, OutputRole role, bool automatic)
+{
+    g_configuration = Configuration{spec, role, automatic};
+}
+
+std::optional<OutputSpec> configuredOutput()
+{
+    if (!g_configuration)
+        return std::nullopt;
+    return g_configuration->spec;
+}
+
+void setOutputClaim(OutputClaim claim)
+{
+    g_claim = std::move(claim);
+}
+
+OutputSelection selectOutput(const OutputSpec &spec)
+{
+    std::string why;
+    if (g_claim && !g_claim(spec, why))
+        return {OutputSelection::Refused, why};
+    const OutputRole role = g_configuration ? g_configuration->role : OutputRole::Sequencer;
+    if (g_bound) {
+        if (role == OutputRole::Sequencer)
+            g_bound->backend->out32(Lpt1DataPort, 0);
+        g_bound.reset();
+    }
+    g_configuration = Configuration{spec, role, false};
+    const BoundOutput &now = bound();
+    if (now.failure.empty())
+        return {OutputSelection::Opened, {}};
+    return {OutputSelection::FellBack, now.failure};
+}
+
+std::string outputSpecInUse()
+{
+    return bound().spec;
+}
+
+std::string outputDescription()
+{
+    return bound().description;
+}
+
+std::string outputStatus()
+{
+    return g_bound ? g_bound->backend->status() : std::string();
 }
 
 ScopedPortBackend::ScopedPortBackend(PortBackend &backend)

@@ -5,23 +5,33 @@
 // value). LptOut/LptIn are the two routines the programs call; they address
 // the data register of LPT1 and nothing else.
 //
-// The backend is bound lazily, on the first call of any of these functions,
-// and then serves the rest of the process:
-//   1. BLINKWERK_LPT_REGISTER names a file: that file is the register.
-//   2. Otherwise the platform's hardware backend (ppdev on Linux, see
+// The programs name their output (see outputspec.h) with configureOutput
+// before the first port call. The backend is bound lazily, on the first
+// call of any of these functions, and then serves until closePort or
+// selectOutput:
+//   1. The configured output; unconfigured (tests, benchmarks), the file
+//      that BLINKWERK_LPT_REGISTER names, else lpt1.
+//   2. lpt1 is the platform's hardware backend (ppdev on Linux, see
 //      ppdev.h; inpoutx64.dll beside the program on Windows), when it can
-//      be opened.
-//   3. Otherwise the simulated register, one byte shared by every program
-//      of the same user on this machine (see mappedregister.h for where it
-//      lives and what is refused); when it is refused, a byte private to
-//      this process.
-// When a choice falls through, one line on standard error says why.
+//      be opened; configured as automatic (nobody chose), the only USB HID
+//      relay board when exactly one is listed.
+//   3. Otherwise, and for any output that cannot be opened, the simulated
+//      register, one byte shared by every program of the same user on this
+//      machine (see mappedregister.h for where it lives and what is
+//      refused); when it is refused, a byte private to this process.
+// When a choice falls through, one line on standard error says why; a
+// configured process also says, in one line, which output it bound.
 // No function here reports failure to its caller; a port call never throws
 // and never ends the program: a register or a real port that fails mid-run
 // says so once on standard error, says so again when it works again, and
 // keeps answering meanwhile (see mappedregister.h and ppdev.h).
 
+#include "outputs.h"
+
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 
 namespace portio {
 
@@ -52,6 +62,45 @@ void servicePort();
 // its one-sequencer lock, so that no later blinkwerk can take the port while
 // this one may still write to it.
 void closePort();
+
+// Names this process's output and its role, before the first port call
+// (nothing is opened here). automatic: no one chose, the default rule of
+// lpt1 applies. A configured process says on standard error, once per
+// binding, "Output: " and what serves.
+void configureOutput(const OutputSpec &spec, OutputRole role, bool automatic = false);
+
+// The output configured or selected last; nothing before configureOutput.
+std::optional<OutputSpec> configuredOutput();
+
+// Asked before selectOutput lets go of the old output: may this process
+// drive spec (the one-sequencer lock of its port)? false with a reason
+// keeps the old output.
+using OutputClaim = std::function<bool(const OutputSpec &spec, std::string &why)>;
+void setOutputClaim(OutputClaim claim);
+
+struct OutputSelection
+{
+    enum Outcome {
+        Opened,   // spec serves now
+        FellBack, // spec could not be opened: the fallback serves (why says why)
+        Refused,  // the claim refused spec: the old output serves on (why says why)
+    } outcome;
+    std::string why;
+};
+
+// Switches to spec at once: the sequencer's old output gets 0 first and is
+// closed (its last tries of the 0 are made), then spec is opened; when it
+// cannot be, the fallback serves, as at start, and standard error says why.
+OutputSelection selectOutput(const OutputSpec &spec);
+
+// The output in use (binding it when none is bound): its canonical spec
+// (the fallback's when the choice could not be opened), and a German
+// description for tooltips.
+std::string outputSpecInUse();
+std::string outputDescription();
+// What the bound backend says for the user (see portbackend.h); empty when
+// none is bound.
+std::string outputStatus();
 
 // Test and benchmark seam: while an instance lives, every port call of this
 // process goes to the given backend instead of the bound one. Instances nest;

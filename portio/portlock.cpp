@@ -1,6 +1,7 @@
 #include "portlock.h"
 
 #include "environment.h"
+#include "portio.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -8,15 +9,14 @@
 
 namespace portio {
 
-std::string portLockKey()
+namespace {
+
+// The key of a register file: its canonical path.
+std::string registerFileKey(const std::string &file)
 {
-    const std::optional<std::string> registerFile = environmentVariable("BLINKWERK_LPT_REGISTER");
-    if (!registerFile || registerFile->empty())
-        return "lpt1";
-    // The variable is UTF-8 on every platform; a path made from a plain
-    // string would be read in the ANSI code page on Windows.
-    const std::filesystem::path given(
-        std::u8string(reinterpret_cast<const char8_t *>(registerFile->data()), registerFile->size()));
+    // The name is UTF-8 on every platform; a path made from a plain string
+    // would be read in the ANSI code page on Windows.
+    const std::filesystem::path given(std::u8string(reinterpret_cast<const char8_t *>(file.data()), file.size()));
     // weakly_canonical resolves what exists of the path, so a register file
     // that is still to be created and one reached through another spelling
     // or a link name the same port.
@@ -27,6 +27,23 @@ std::string portLockKey()
     const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
     const std::u8string text = (ec ? path : canonical).u8string();
     return "file:" + std::string(reinterpret_cast<const char *>(text.data()), text.size());
+}
+
+} // namespace
+
+std::string portLockKey()
+{
+    if (const std::optional<OutputSpec> output = configuredOutput()) {
+        switch (output->kind) {
+        case OutputSpec::Kind::Lpt1: return "lpt1";
+        case OutputSpec::Kind::Register: return registerFileKey(output->path);
+        default: return "output:" + formatOutputSpec(*output);
+        }
+    }
+    const std::optional<std::string> registerFile = environmentVariable("BLINKWERK_LPT_REGISTER");
+    if (!registerFile || registerFile->empty())
+        return "lpt1";
+    return registerFileKey(*registerFile);
 }
 
 std::string portLockTag(const std::string &key)
@@ -42,7 +59,7 @@ std::string portLockTag(const std::string &key)
     }
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    return std::string("file-") + hex;
+    return (key.rfind("output:", 0) == 0 ? std::string("output-") : std::string("file-")) + hex;
 }
 
 } // namespace portio

@@ -5,10 +5,10 @@
 // access and holds it for the rest of its life; a second one finds it held
 // and ends without writing. The monitor only reads and takes no lock.
 //
-// The lock names the port the port layer would bind (see portio.h): the file
-// named by BLINKWERK_LPT_REGISTER, by its canonical path, when that variable
-// is set; otherwise the LPT1 of this user (the real port or this user's
-// simulated register).
+// The lock names the output the port layer would bind (see portio.h): a
+// register file by its canonical path; lpt1 as the LPT1 of this user (the
+// real port or this user's simulated register); any other output by its
+// canonical spec.
 // POSIX: flock on "blinkwerk-<port>.lock" in the user's runtime folder (see
 // userfiles_posix.h; in a shared folder the name carries the user id, and a
 // lock file there that another user holds is refused). The kernel drops the
@@ -22,7 +22,9 @@
 
 namespace portio {
 
-// The port this process would drive: "file:<canonical path>" or "lpt1".
+// The port this process would drive: "lpt1", "file:<canonical path>" or
+// "output:<canonical spec>", for the configured output (see portio.h), else
+// for the file BLINKWERK_LPT_REGISTER names, else "lpt1".
 std::string portLockKey();
 
 class PortLock final
@@ -51,7 +53,8 @@ private:
 };
 
 // The name part that stands for key in lock names: "lpt1" for this user's
-// LPT1, "file-<16 hex digits of a hash of the path>" for a register file.
+// LPT1, "file-<16 hex digits of a hash of the path>" for a register file,
+// "output-<16 hex digits of a hash of the spec>" for any other output.
 std::string portLockTag(const std::string &key);
 
 } // namespace portio
