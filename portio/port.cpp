@@ -21,8 +21,8 @@ struct Configuration
 };
 
 std::optional<Configuration> g_configuration;
-OutputClaim g_claim;
 PortBackend *g_override = nullptr;
+std::string g_overrideDescription;
 std::optional<BoundOutput> g_bound;
 
 // Unconfigured, the port layer binds as it always did.
@@ -102,16 +102,8 @@ std::optional<OutputSpec> configuredOutput()
     return g_configuration->spec;
 }
 
-void setOutputClaim(OutputClaim claim)
-{
-    g_claim = std::move(claim);
-}
-
 OutputSelection selectOutput(const OutputSpec &spec)
 {
-    std::string why;
-    if (g_claim && !g_claim(spec, why))
-        return {OutputSelection::Refused, why};
     const OutputRole role = g_configuration ? g_configuration->role : OutputRole::Sequencer;
     if (g_bound) {
         if (role == OutputRole::Sequencer)
@@ -120,6 +112,10 @@ OutputSelection selectOutput(const OutputSpec &spec)
     }
     g_configuration = Configuration{spec, role, false};
     const BoundOutput &now = bound();
+    // The new output starts dark, as a program's first output does; a
+    // running sequence gives it its byte at the next step.
+    if (role == OutputRole::Sequencer)
+        now.backend->out32(Lpt1DataPort, 0);
     if (now.failure.empty())
         return {OutputSelection::Opened, {}};
     return {OutputSelection::FellBack, now.failure};
@@ -127,21 +123,24 @@ OutputSelection selectOutput(const OutputSpec &spec)
 
 std::string outputSpecInUse()
 {
-    return bound().spec;
+    return g_override ? std::string() : bound().spec;
 }
 
 std::string outputDescription()
 {
-    return bound().description;
+    return g_override ? g_overrideDescription : bound().description;
 }
 
 std::string outputStatus()
 {
+    if (g_override)
+        return g_override->status();
     return g_bound ? g_bound->backend->status() : std::string();
 }
 
-ScopedPortBackend::ScopedPortBackend(PortBackend &backend)
+ScopedPortBackend::ScopedPortBackend(PortBackend &backend, std::string description)
     : m_previous(g_override)
+    , m_previousDescription(std::exchange(g_overrideDescription, std::move(description)))
 {
     g_override = &backend;
 }
@@ -149,6 +148,7 @@ ScopedPortBackend::ScopedPortBackend(PortBackend &backend)
 ScopedPortBackend::~ScopedPortBackend()
 {
     g_override = m_previous;
+    g_overrideDescription = std::move(m_previousDescription);
 }
 
 } // namespace portio

@@ -29,7 +29,6 @@
 #include "outputs.h"
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -72,30 +71,26 @@ void configureOutput(const OutputSpec &spec, OutputRole role, bool automatic = f
 // The output configured or selected last; nothing before configureOutput.
 std::optional<OutputSpec> configuredOutput();
 
-// Asked before selectOutput lets go of the old output: may this process
-// drive spec (the one-sequencer lock of its port)? false with a reason
-// keeps the old output.
-using OutputClaim = std::function<bool(const OutputSpec &spec, std::string &why)>;
-void setOutputClaim(OutputClaim claim);
-
 struct OutputSelection
 {
     enum Outcome {
         Opened,   // spec serves now
         FellBack, // spec could not be opened: the fallback serves (why says why)
-        Refused,  // the claim refused spec: the old output serves on (why says why)
+        Refused,  // not tried (the program's one-sequencer lock): the old output serves on
     } outcome;
     std::string why;
 };
 
 // Switches to spec at once: the sequencer's old output gets 0 first and is
-// closed (its last tries of the 0 are made), then spec is opened; when it
-// cannot be, the fallback serves, as at start, and standard error says why.
+// closed (its last tries of the 0 are made), then spec is opened and, for
+// the sequencer, gets 0 too; when it cannot be opened, the fallback serves,
+// as at start, and standard error says why.
 OutputSelection selectOutput(const OutputSpec &spec);
 
 // The output in use (binding it when none is bound): its canonical spec
 // (the fallback's when the choice could not be opened), and a German
-// description for tooltips.
+// description for tooltips. While a ScopedPortBackend lives: an empty spec
+// and its description, nothing is bound.
 std::string outputSpecInUse();
 std::string outputDescription();
 // What the bound backend says for the user (see portbackend.h); empty when
@@ -108,13 +103,14 @@ std::string outputStatus();
 class ScopedPortBackend
 {
 public:
-    explicit ScopedPortBackend(PortBackend &backend);
+    explicit ScopedPortBackend(PortBackend &backend, std::string description = "Testausgang");
     ~ScopedPortBackend();
     ScopedPortBackend(const ScopedPortBackend &) = delete;
     ScopedPortBackend &operator=(const ScopedPortBackend &) = delete;
 
 private:
     PortBackend *m_previous;
+    std::string m_previousDescription;
 };
 
 } // namespace portio

@@ -31,15 +31,19 @@ std::string registerFileKey(const std::string &file)
 
 } // namespace
 
+std::string portLockKey(const OutputSpec &output)
+{
+    switch (output.kind) {
+    case OutputSpec::Kind::Lpt1: return "lpt1";
+    case OutputSpec::Kind::Register: return registerFileKey(output.path);
+    default: return "output:" + formatOutputSpec(output);
+    }
+}
+
 std::string portLockKey()
 {
-    if (const std::optional<OutputSpec> output = configuredOutput()) {
-        switch (output->kind) {
-        case OutputSpec::Kind::Lpt1: return "lpt1";
-        case OutputSpec::Kind::Register: return registerFileKey(output->path);
-        default: return "output:" + formatOutputSpec(*output);
-        }
-    }
+    if (const std::optional<OutputSpec> output = configuredOutput())
+        return portLockKey(*output);
     const std::optional<std::string> registerFile = environmentVariable("BLINKWERK_LPT_REGISTER");
     if (!registerFile || registerFile->empty())
         return "lpt1";

@@ -26,6 +26,9 @@ namespace portio {
 // "output:<canonical spec>", for the configured output (see portio.h), else
 // for the file BLINKWERK_LPT_REGISTER names, else "lpt1".
 std::string portLockKey();
+// The same for an output about to be selected.
+struct OutputSpec;
+std::string portLockKey(const OutputSpec &output);
 
 class PortLock final
 {
