@@ -179,24 +179,30 @@ std::unique_ptr<PortBackend> openOutput(const OutputSpec &spec, OutputRole role,
         whyNot = "this build has no " + kindName(spec) + " output";
         return nullptr;
     }
-    if (row->readBack == ReadBack::Mirror && role == OutputRole::Monitor) {
-        // The device cannot be read, and blinkwerk may hold it: watch what
-        // blinkwerk sends it instead.
-        std::string error;
-        if (auto mirror = MappedRegister::openShared(MappedRegister::defaultSharedName(), error))
+    const std::string name = MappedRegister::defaultSharedName();
+    if (row->readBack == ReadBack::Mirror && role == OutputRole::Monitor) // blinkwerk may hold the device
+        return mirroredOutput(nullptr, role, formatOutputSpec(spec), name, whyNot);
+    std::unique_ptr<PortBackend> device = row->open(spec, role, whyNot);
+    if (!device || row->readBack == ReadBack::Device)
+        return device;
+    return mirroredOutput(std::move(device), role, formatOutputSpec(spec), name, whyNot);
+}
+
+std::unique_ptr<PortBackend> mirroredOutput(std::unique_ptr<PortBackend> device, OutputRole role,
+                                            const std::string &source, const std::string &registerName,
+                                            std::string &whyNot)
+{
+    std::string error;
+    std::unique_ptr<PortBackend> mirror = MappedRegister::openShared(registerName, error);
+    if (role == OutputRole::Monitor) {
+        if (mirror)
             return std::make_unique<SentBytes>(std::move(mirror));
-        whyNot = kindName(spec) + " outputs cannot be read back, and the simulated register that blinkwerk "
-                 "mirrors them into cannot be opened: " + error;
+        whyNot = "this output cannot be read back, and the simulated register " + registerName
+                 + " that blinkwerk mirrors it into cannot be opened: " + error;
         return nullptr;
     }
-    std::unique_ptr<PortBackend> device = row->open(spec, role, whyNot);
-    if (!device || row->readBack == ReadBack::Device || role != OutputRole::Sequencer)
-        return device;
-    std::string error;
-    auto mirror = MappedRegister::openShared(MappedRegister::defaultSharedName(), error);
     if (!mirror) {
-        notice(formatOutputSpec(spec), "cannot mirror into the simulated register (" + error
-                                           + "); schaltblick cannot show this output");
+        notice(source, "cannot mirror into the simulated register (" + error + "); schaltblick cannot show this output");
         return device;
     }
     return std::make_unique<MirroredOutput>(std::move(mirror), std::move(device));

@@ -56,6 +56,17 @@ struct BoundOutput
 };
 BoundOutput bindOutput(const OutputSpec &spec, OutputRole role, bool automatic);
 
+// The mirror of a write-only output as openOutput builds it, with the
+// simulated register of that name (tests use private names): for the
+// sequencer, device with every byte also written into the register (device
+// alone, said once, when the register cannot be opened); for the monitor
+// (device unused, may be null), the register, with a status that says it
+// shows what blinkwerk last sent; null and the reason when it cannot be
+// opened.
+std::unique_ptr<PortBackend> mirroredOutput(std::unique_ptr<PortBackend> device, OutputRole role,
+                                            const std::string &source, const std::string &registerName,
+                                            std::string &whyNot);
+
 // The entries of the kinds this build has, of that kind only.
 std::vector<OutputEntry> listOutputs(OutputSpec::Kind kind);
 
