@@ -28,6 +28,13 @@ CommandLine parseCommandLine(const std::vector<std::string> &arguments)
             line.output = argument.substr(9);
         } else if (argument.size() > 1 && argument[0] == '-' && argument[1] != '-') {
             // Qt's own options (-platform offscreen) are Qt's business.
+            static const char *const qtOptionsWithValue[] = {
+                "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry",
+                "-qwindowicon", "-qwindowtitle", "-style", "-stylesheet", "-session", "-display", "-geometry"};
+            if (std::find(std::begin(qtOptionsWithValue), std::end(qtOptionsWithValue), argument)
+                    != std::end(qtOptionsWithValue)
+                && i + 1 < arguments.size())
+                ++i;
         } else {
             return fail("unknown argument \"" + argument + "\"");
         }
