@@ -56,10 +56,12 @@ std::optional<OutputChoice> chooseOutput(const OutputSources &sources, std::stri
         return parsed("--output", *sources.option);
     if (given(sources.environment))
         return parsed("BLINKWERK_OUTPUT", *sources.environment);
-    if (given(sources.registerFile))
-        return OutputChoice{{.kind = portio::OutputSpec::Kind::Register, .path = *sources.registerFile},
-                            false,
-                            "BLINKWERK_LPT_REGISTER"};
+    if (given(sources.registerFile)) {
+        OutputChoice choice{{}, false, "BLINKWERK_LPT_REGISTER"};
+        choice.spec.kind = portio::OutputSpec::Kind::Register;
+        choice.spec.path = *sources.registerFile;
+        return choice;
+    }
     if (given(sources.remembered)) {
         std::string why;
         if (const auto spec = portio::parseOutputSpec(*sources.remembered, why))

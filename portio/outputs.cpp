@@ -90,6 +90,14 @@ struct OutputKind
 };
 
 // lpt1 alone is the real port; falling back is the port layer's business.
+OutputSpec registerSpec(const std::string &path)
+{
+    OutputSpec spec;
+    spec.kind = OutputSpec::Kind::Register;
+    spec.path = path;
+    return spec;
+}
+
 std::unique_ptr<PortBackend> openLpt1Output(const OutputSpec &, OutputRole, std::string &whyNot)
 {
     return openHardwarePort(whyNot);
@@ -100,7 +108,7 @@ void listLpt1Outputs(std::vector<OutputEntry> &entries)
     if (const std::optional<std::string> device = parallelPortDevice())
         entries.push_back({"lpt1", "Parallelport LPT1 (" + *device + ")"});
     const std::string simulated = MappedRegister::defaultSharedName();
-    entries.push_back({formatOutputSpec({.kind = OutputSpec::Kind::Register, .path = simulated}),
+    entries.push_back({formatOutputSpec(registerSpec(simulated)),
                        "Simuliertes Register (" + simulated + ")"});
 }
 
@@ -143,7 +151,7 @@ std::unique_ptr<PortBackend> openFallback(std::string &why, std::string &inUse, 
     if (auto shared = MappedRegister::openShared(name, error)) {
         inUse = "the simulated register " + name;
         shown = "simuliertes Register " + name;
-        spec = formatOutputSpec({.kind = OutputSpec::Kind::Register, .path = name});
+        spec = formatOutputSpec(registerSpec(name));
         return shared;
     }
     why += "; " + error;

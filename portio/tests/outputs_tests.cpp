@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -198,7 +199,8 @@ TEST(OutputSwitch, theOldOutputGetsZeroAndTheNewOneTheNextByte)
     EXPECT_EQ(child.status, 0) << child.standardError;
     EXPECT_EQ(byteOf(a), 0) << "the old output was switched off";
     EXPECT_EQ(byteOf(b), 0) << "the output left for one that failed was switched off";
-    const std::string &err = child.standardError;
+    std::string err = child.standardError;
+    err.erase(std::remove(err.begin(), err.end(), '\r'), err.end());
     EXPECT_NE(err.find("Output: register:" + utf8(a) + "\n"), std::string::npos) << err;
     EXPECT_NE(err.find("Output: register:" + utf8(b) + "\n"), std::string::npos) << err;
     EXPECT_NE(err.find(utf8(missing)), std::string::npos) << err;
