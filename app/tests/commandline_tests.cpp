@@ -66,8 +66,9 @@ TEST(CommandLine, theFirstSourceThatNamesAnOutputDecides)
         }
         const std::string &said = choice ? warning : error;
         EXPECT_NE(said.find(c.message), std::string::npos) << said;
-        if (!*c.message)
+        if (!*c.message) {
             EXPECT_EQ(said, "");
+        }
     }
 }
 
