@@ -75,12 +75,16 @@ int main(int argc, char *argv[])
     window.outputs.remember = &blinkwerk::rememberOutput;
     // A switch takes the new output's lock first and lets go of the old one
     // only after the old output got its 0.
-    window.outputs.select = [&portLock](const portio::OutputSpec &spec) {
-        auto lock = std::make_unique<portio::PortLock>(portio::portLockKey(spec));
+    window.outputs.select = [&portLock, lockKey = portio::portLockKey()](const portio::OutputSpec &spec) mutable {
+        const std::string key = portio::portLockKey(spec);
+        if (key == lockKey) // held already: a second lock of this process would find it busy
+            return portio::selectOutput(spec);
+        auto lock = std::make_unique<portio::PortLock>(key);
         if (lock->state() == portio::PortLock::State::Busy)
             return portio::OutputSelection{portio::OutputSelection::Refused, {}};
         const portio::OutputSelection selection = portio::selectOutput(spec);
         portLock = std::move(lock);
+        lockKey = key;
         return selection;
     };
     // Backends retry and refresh on their own between port calls: a Stop
