@@ -1,4 +1,5 @@
 #include "dialogfont.h"
+#include "outputstartup.h"
 #include "patternfile.h"
 #include "patternfolder.h"
 #include "portio.h"
@@ -14,6 +15,8 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 namespace {
 
@@ -39,6 +42,10 @@ int refuseSecondSequencer()
 
 int main(int argc, char *argv[])
 {
+    // The output is settled, and a wrong one refused, before a window.
+    if (const std::optional<int> status =
+            blinkwerk::prepareOutput(argc, argv, "blinkwerk", portio::OutputRole::Sequencer))
+        return *status;
     blinkwerk::preferPreciseEventLoop();
     QApplication app(argc, argv);
     QApplication::setApplicationName("blinkwerk");
@@ -48,12 +55,12 @@ int main(int argc, char *argv[])
 
     // Taken before the window opens, whose first act is a port write; held
     // until main returns, after the port is closed.
-    const portio::PortLock portLock(portio::portLockKey());
-    if (portLock.state() == portio::PortLock::State::Busy)
+    auto portLock = std::make_unique<portio::PortLock>(portio::portLockKey());
+    if (portLock->state() == portio::PortLock::State::Busy)
         return refuseSecondSequencer();
-    if (portLock.state() == portio::PortLock::State::Failed)
+    if (portLock->state() == portio::PortLock::State::Failed)
         std::fprintf(stderr, "LPT1: cannot make sure no other blinkwerk drives the port (%s); running anyway\n",
-                     portLock.error().c_str());
+                     portLock->error().c_str());
 
     // Beside the program while the user may write there, else the user's
     // data folder; a folder that cannot be created is said once here, and
@@ -67,6 +74,21 @@ int main(int argc, char *argv[])
     {
         Programm window(patternFolder.folder);
         blinkwerk::closeOnTerminationRequest(&window);
+        window.outputs.remember = &blinkwerk::rememberOutput;
+        // A switch takes the new output's lock first and lets go of the old
+        // one only after the old output got its 0.
+        window.outputs.select = [&portLock, lockKey = portio::portLockKey()](const portio::OutputSpec &spec) mutable {
+            const std::string key = portio::portLockKey(spec);
+            if (key == lockKey) // held already: a second lock of this process would find it busy
+                return portio::selectOutput(spec);
+            auto lock = std::make_unique<portio::PortLock>(key);
+            if (lock->state() == portio::PortLock::State::Busy)
+                return portio::OutputSelection{portio::OutputSelection::Refused, {}};
+            const portio::OutputSelection selection = portio::selectOutput(spec);
+            portLock = std::move(lock);
+            lockKey = key;
+            return selection;
+        };
         // Backends retry and refresh on their own between port calls: a Stop
         // whose 0 met a busy port is written once the port is free again.
         QTimer portService;

@@ -1,4 +1,5 @@
 #include "form1.h"
+#include "outputstartup.h"
 #include "portio.h"
 #include "termination.h"
 
@@ -7,8 +8,13 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <optional>
+
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> status =
+            blinkwerk::prepareOutput(argc, argv, "schaltblick", portio::OutputRole::Monitor))
+        return *status;
     blinkwerk::preferPreciseEventLoop();
     QApplication app(argc, argv);
     QApplication::setApplicationName("schaltblick");

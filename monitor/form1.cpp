@@ -76,6 +76,23 @@ Form1::Form1(QWidget *parent)
     Timer1->setTimerType(Qt::PreciseTimer);
     connect(Timer1, &QTimer::timeout, this, &Form1::onTimer1Tick);
     Timer1->start(10);
+
+    // Slower than the lamps: the output's state changes seldom, and the
+    // port is bound by the first tick, well before this fires.
+    toolTipTimer = new QTimer(this);
+    connect(toolTipTimer, &QTimer::timeout, this, &Form1::refreshToolTip);
+    toolTipTimer->start(250);
+}
+
+void Form1::refreshToolTip()
+{
+    const std::string status = portio::outputStatus();
+    const QString text = QStringLiteral("Ausgang: ") + QString::fromStdString(portio::outputDescription())
+                         + QLatin1Char('\n')
+                         + (status.empty() ? QStringLiteral("zeigt den Zustand des Ausgangs selbst")
+                                           : QString::fromStdString(status));
+    if (text != toolTip())
+        setToolTip(text);
 }
 
 Form1::~Form1() = default;

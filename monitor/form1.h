@@ -41,10 +41,17 @@ public:
     // The image number indicator k shows, 1 or 2.
     int indicatorImage(int k) const { return m_shown[std::size_t(k)]; }
 
+    // The window's tooltip: which output it shows, and whether that is the
+    // device's own state or what blinkwerk last sent (the output's status,
+    // e.g. "kein Sender"). Refreshed every 250 ms from the first tick on,
+    // when it changed.
+    void refreshToolTip();
+
     QLabel *Picture1;                  // the card drawing
     std::array<QLabel *, 8> Picture2;  // the lamps, indicator 0 leftmost
     QTimer *Timer1;
     ImageList ImageList1;
+    QTimer *toolTipTimer;
 
 private:
     void setIndicator(int k, int image);

@@ -1,60 +1,50 @@
 #include "portio.h"
 
 #include "environment.h"
-#include "registerfile.h"
 #include "notice.h"
 #include "portbackend.h"
 
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace portio {
 
 namespace {
 
-// Last resort when the simulated register is refused (or may be held by
-// another user): a byte of this process.
-class ProcessRegister final : public PortBackend
+struct Configuration
 {
-public:
-    void out32(std::int16_t port, std::int16_t value) override
-    {
-        if (port == Lpt1DataPort)
-            m_byte = static_cast<std::uint8_t>(value & 0xFF);
-    }
-    std::int16_t inp32(std::int16_t port) override { return port == Lpt1DataPort ? m_byte : 0; }
-
-private:
-    std::uint8_t m_byte = 0;
+    OutputSpec spec;
+    OutputRole role = OutputRole::Sequencer;
+    bool automatic = false;
 };
 
-void explain(const std::string &why, const std::string &choice)
-{
-    notice(why + "; using " + choice);
-}
+std::optional<Configuration> g_configuration;
+PortBackend *g_override = nullptr;
+std::string g_overrideDescription;
+std::optional<BoundOutput> g_bound;
 
-std::unique_ptr<PortBackend> bindBackend()
+// Unconfigured, the port layer binds as it always did.
+Configuration unconfigured()
 {
-    std::string why;
+    Configuration configuration;
     const std::optional<std::string> registerFile = environmentVariable("BLINKWERK_LPT_REGISTER");
     if (registerFile && !registerFile->empty()) {
-        std::string error;
-        if (auto file = RegisterFile::openFile(*registerFile, error))
-            return file;
-        why = "register file " + error;
-    } else {
-        if (auto hardware = openHardwarePort(why))
-            return hardware;
+        configuration.spec.kind = OutputSpec::Kind::Register;
+        configuration.spec.path = *registerFile;
     }
+    return configuration;
+}
 
-    const std::string name = RegisterFile::defaultSharedName();
-    std::string error;
-    if (auto shared = RegisterFile::openShared(name, error)) {
-        explain(why, "the simulated register " + name);
-        return shared;
+BoundOutput &bound()
+{
+    if (!g_bound) {
+        const Configuration configuration = g_configuration.value_or(unconfigured());
+        g_bound = bindOutput(configuration.spec, configuration.role, configuration.automatic);
+        if (g_configuration)
+            notice("Output", g_bound->inUse);
     }
-    explain(why + "; " + error, "a register private to this program");
-    return std::make_unique<ProcessRegister>();
+    return *g_bound;
 }
 
 // What the port calls reach once the port is closed: nothing.
@@ -65,8 +55,6 @@ public:
     std::int16_t inp32(std::int16_t) override { return 0; }
 };
 
-PortBackend *g_override = nullptr;
-std::unique_ptr<PortBackend> g_bound;
 bool g_closed = false;
 
 PortBackend &backend()
@@ -76,9 +64,7 @@ PortBackend &backend()
         return *g_override;
     if (g_closed)
         return closed;
-    if (!g_bound)
-        g_bound = bindBackend();
-    return *g_bound;
+    return *bound().backend;
 }
 
 } // namespace
@@ -108,7 +94,7 @@ void servicePort()
     if (g_override)
         g_override->service();
     else if (g_bound)
-        g_bound->service();
+        g_bound->backend->service();
 }
 
 void closePort()
@@ -117,8 +103,61 @@ void closePort()
     g_bound.reset();
 }
 
-ScopedPortBackend::ScopedPortBackend(PortBackend &backend)
+void configureOutput(const OutputSpec &spec, OutputRole role, bool automatic)
+{
+    g_configuration = Configuration{spec, role, automatic};
+}
+
+std::optional<OutputSpec> configuredOutput()
+{
+    if (!g_configuration)
+        return std::nullopt;
+    return g_configuration->spec;
+}
+
+OutputSelection selectOutput(const OutputSpec &spec)
+{
+    if (g_closed)
+        return {OutputSelection::Refused, {}};
+    const OutputRole role = g_configuration ? g_configuration->role : OutputRole::Sequencer;
+    if (g_bound) {
+        if (role == OutputRole::Sequencer)
+            g_bound->backend->out32(Lpt1DataPort, 0);
+        g_bound.reset();
+    }
+    g_configuration = Configuration{spec, role, false};
+    const BoundOutput &now = bound();
+    // The new output starts dark, as a program's first output does; a
+    // running sequence gives it its byte at the next step.
+    if (role == OutputRole::Sequencer)
+        now.backend->out32(Lpt1DataPort, 0);
+    if (now.failure.empty())
+        return {OutputSelection::Opened, {}};
+    return {OutputSelection::FellBack, now.failure};
+}
+
+std::string outputSpecInUse()
+{
+    return g_override || g_closed ? std::string() : bound().spec;
+}
+
+std::string outputDescription()
+{
+    if (g_closed)
+        return {};
+    return g_override ? g_overrideDescription : bound().description;
+}
+
+std::string outputStatus()
+{
+    if (g_override)
+        return g_override->status();
+    return g_bound ? g_bound->backend->status() : std::string();
+}
+
+ScopedPortBackend::ScopedPortBackend(PortBackend &backend, std::string description)
     : m_previous(g_override)
+    , m_previousDescription(std::exchange(g_overrideDescription, std::move(description)))
 {
     g_override = &backend;
 }
@@ -126,6 +165,7 @@ ScopedPortBackend::ScopedPortBackend(PortBackend &backend)
 ScopedPortBackend::~ScopedPortBackend()
 {
     g_override = m_previous;
+    g_overrideDescription = std::move(m_previousDescription);
 }
 
 } // namespace portio

@@ -5,12 +5,12 @@
 // access and holds it for the rest of its life; a second one finds it held
 // and ends without writing. The monitor only reads and takes no lock.
 //
-// The lock names the port the port layer would bind (see portio.h): the file
-// named by BLINKWERK_LPT_REGISTER, by the file itself (its device and inode
-// on POSIX, its volume and file index on Windows), when that variable is set
-// and the port layer would accept the file; otherwise the LPT1 of this user
-// (the real port or this user's simulated register, also when the variable
-// names the simulated register's own file).
+// The lock names the output the port layer would bind (see portio.h): a
+// register file by the file itself (its device and inode on POSIX, its
+// volume and file index on Windows) when the port layer would accept the
+// file; lpt1 as the LPT1 of this user (the real port or this user's
+// simulated register, also when a register names the simulated register's
+// own file); any other output by its canonical spec.
 // POSIX: flock on "blinkwerk-<port>.lock" in the user's runtime folder (see
 // userfiles_posix.h; in a shared folder the name carries the user id, and a
 // lock file there that another user holds is refused). The kernel drops the
@@ -25,10 +25,15 @@
 
 namespace portio {
 
-// The port this process would drive: "file:<identity of the file>" or
-// "lpt1". A register file that is missing is created (empty, as the port
-// layer would create it) so that it has an identity before it is locked.
+// The port this process would drive: "lpt1", "file:<identity of the
+// file>" or "output:<canonical spec>", for the configured output (see
+// portio.h), else for the file BLINKWERK_LPT_REGISTER names, else "lpt1".
+// A register file that is missing is created (empty, as the port layer
+// would create it) so that it has an identity before it is locked.
 std::string portLockKey();
+// The same for an output about to be selected.
+struct OutputSpec;
+std::string portLockKey(const OutputSpec &output);
 
 // What stays the same for a file however it is named: empty when the file
 // cannot be opened as the port layer opens a register file. create: make a
@@ -61,7 +66,8 @@ private:
 };
 
 // The name part that stands for key in lock names: "lpt1" for this user's
-// LPT1, "file-<16 hex digits of a hash of the key>" for a register file.
+// LPT1, "file-<16 hex digits of a hash of the key>" for a register file,
+// "output-<16 hex digits of a hash of the key>" for any other output.
 std::string portLockTag(const std::string &key);
 
 } // namespace portio

@@ -10,9 +10,11 @@
 #include "termination.h"
 
 #include <QAccessible>
+#include <QActionGroup>
 #include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFrame>
@@ -20,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -332,6 +335,7 @@ void Programm::createSettingsPanel()
     captionFor(Label10, Combo2);
     captionFor(Label11, Label12);
     captionFor(Label13, Label14);
+    Label14->installEventFilter(this);
     captionFor(Label18, Label19);
     captionFor(Label20, Label21);
 }
@@ -446,6 +450,100 @@ void Programm::changeEvent(QEvent *event)
     // window that owns a dialog.
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && !isEnabled() && m_info)
         m_info->activateWindow();
+}
+
+void Programm::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The background: the window itself, its frames, and the LptCode with
+    // its caption; every other control keeps its own (or no) menu.
+    QWidget *under = childAt(event->pos());
+    if (under && under != Frame1 && under != Frame2 && under != Frame3 && under != Label13 && under != Label14) {
+        event->ignore();
+        return;
+    }
+    openOutputMenu(event->globalPos());
+    event->accept();
+}
+
+QMenu *Programm::openOutputMenu(const QPoint &globalPos)
+{
+    QMenu *menu = new QMenu(QStringLiteral("Ausgang"), this);
+    menu->setObjectName("outputMenu");
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction *title = menu->addAction(QStringLiteral("Ausgang"));
+    title->setEnabled(false);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    menu->addSeparator();
+
+    std::vector<portio::OutputEntry> entries = outputs.list();
+    const std::string inUse = outputs.specInUse();
+    // The output in use is always there to be seen checked, also when no
+    // lister finds it (a register file named on the command line).
+    if (std::none_of(entries.begin(), entries.end(), [&](const auto &e) { return e.spec == inUse; }))
+        entries.insert(entries.begin(), {inUse, outputs.description()});
+    auto *group = new QActionGroup(menu);
+    for (const portio::OutputEntry &entry : entries) {
+        QAction *action = menu->addAction(QString::fromStdString(entry.description) + QLatin1Char('\t')
+                                          + QString::fromStdString(entry.spec));
+        action->setCheckable(true);
+        action->setChecked(entry.spec == inUse);
+        action->setData(QString::fromStdString(entry.spec));
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, spec = entry.spec] { chooseOutput(spec); });
+    }
+    menu->popup(globalPos);
+    return menu;
+}
+
+void Programm::chooseOutput(const std::string &spec)
+{
+    std::string error;
+    const std::optional<portio::OutputSpec> output = portio::parseOutputSpec(spec, error);
+    if (!output) { // the listers give what parses; this would be a fault of theirs
+        outputs.presentFailure(this, QString::fromStdString(spec + ": " + error));
+        return;
+    }
+    const portio::OutputSelection selection = outputs.select(*output);
+    refreshOutputToolTip();
+    switch (selection.outcome) {
+    case portio::OutputSelection::Opened:
+        if (outputs.remember)
+            outputs.remember(portio::formatOutputSpec(*output));
+        break;
+    case portio::OutputSelection::FellBack:
+        outputs.presentFailure(this, QStringLiteral("Der Ausgang %1 kann nicht geöffnet werden:\n%2\n\n"
+                                                    "Blinkwerk nutzt jetzt: %3")
+                                         .arg(QString::fromStdString(spec), QString::fromStdString(selection.why),
+                                              QString::fromStdString(outputs.description())));
+        break;
+    case portio::OutputSelection::Refused:
+        outputs.presentFailure(this, QStringLiteral("Der Ausgang %1 wird bereits von einem anderen laufenden "
+                                                    "Blinkwerk angesteuert.\nDer bisherige Ausgang bleibt.")
+                                         .arg(QString::fromStdString(spec)));
+        break;
+    }
+}
+
+void Programm::refreshOutputToolTip()
+{
+    QString text = QStringLiteral("Ausgang: ") + QString::fromStdString(outputs.description());
+    if (const std::string status = outputs.status(); !status.empty())
+        text += QStringLiteral("\n") + QString::fromStdString(status);
+    Label14->setToolTip(text);
+}
+
+bool Programm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Label14 && event->type() == QEvent::ToolTip && m_loaded)
+        refreshOutputToolTip();
+    return QWidget::eventFilter(watched, event);
+}
+
+void Programm::showOutputFailureBox(QWidget *parent, const QString &text)
+{
+    QMessageBox::warning(parent, QStringLiteral("Ausgang"), text);
 }
 
 void Programm::openInfo()

@@ -11,6 +11,7 @@
 // index in the property "index").
 
 #include "filepanel.h"
+#include "portio.h"
 #include "sequencer.h"
 
 #include <QPointer>
@@ -28,6 +29,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMenu;
 class QPushButton;
 class QScrollBar;
 class StepTimer;
@@ -88,6 +90,35 @@ public:
 
     ErrorPresenter presentError = &Programm::showErrorBox;
 
+    // --- the output ---------------------------------------------------------
+    // A right click on the window's background, on "LPTCode:" or on its value
+    // (Label14) opens the menu "Ausgang": the outputs found, the one in use
+    // checked. A choice switches at once (see portio::selectOutput), is
+    // remembered, and a failure is shown. The window forwards to these, the
+    // port layer's by default; the program and tests replace them.
+    struct OutputHooks
+    {
+        std::function<std::vector<portio::OutputEntry>()> list = [] { return portio::listOutputs(); };
+        std::function<std::string()> specInUse = &portio::outputSpecInUse;
+        std::function<std::string()> description = &portio::outputDescription; // German
+        std::function<std::string()> status = &portio::outputStatus;
+        std::function<portio::OutputSelection(const portio::OutputSpec &)> select = &portio::selectOutput;
+        std::function<void(const std::string &spec)> remember; // none: not remembered
+        std::function<void(QWidget *parent, const QString &text)> presentFailure = &Programm::showOutputFailureBox;
+    };
+    OutputHooks outputs;
+    static void showOutputFailureBox(QWidget *parent, const QString &text);
+
+    // Opens the menu "Ausgang" at globalPos; it closes itself after a choice
+    // and is deleted then. Returned for tests.
+    QMenu *openOutputMenu(const QPoint &globalPos);
+    // What a choice of spec in that menu does.
+    void chooseOutput(const std::string &spec);
+    // Label14's tooltip names the output in use (and what the output says
+    // of itself); set after each switch and just before it shows, never
+    // before the window's load has bound the port.
+    void refreshOutputToolTip();
+
 protected:
     // The load runs once, when the window is first shown: 0 to the port,
     // File1 to its folder, the first step time and correction picked, and
@@ -100,6 +131,10 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     // An activation of the window while Info is open passes on to Info.
     void changeEvent(QEvent *event) override;
+    // The "Ausgang" menu, for the background, Label13 and Label14.
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    // Label14's tooltip is brought up to date just before it shows.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createGridPanel();

@@ -1,0 +1,9 @@
+#include "console.h"
+
+namespace blinkwerk {
+
+void attachParentConsole()
+{
+}
+
+} // namespace blinkwerk

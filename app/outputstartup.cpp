@@ -1,0 +1,78 @@
+#include "outputstartup.h"
+
+#include "commandline.h"
+#include "console.h"
+#include "environment.h"
+#include "portio.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+
+#include <cstdio>
+
+namespace blinkwerk {
+
+namespace {
+
+void print(std::FILE *stream, const std::string &text)
+{
+    std::fputs(text.c_str(), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+std::optional<std::string> rememberedOutput()
+{
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Blinkwerk", "blinkwerk");
+    const QVariant value = settings.value("output");
+    if (!value.isValid())
+        return std::nullopt;
+    return value.toString().toStdString();
+}
+
+void rememberOutput(const std::string &spec)
+{
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Blinkwerk", "blinkwerk");
+    settings.setValue("output", QString::fromStdString(spec));
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        print(stderr, "Output: cannot remember the choice in " + settings.fileName().toStdString() + "\n");
+}
+
+std::optional<int> prepareOutput(int argc, char **argv, const char *program, portio::OutputRole role)
+{
+    attachParentConsole();
+    const CommandLine line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (line.action) {
+    case CommandLine::Action::Help:
+        print(stdout, helpText(program));
+        return 0;
+    case CommandLine::Action::Error:
+        print(stderr, std::string(program) + ": " + line.error + "\nTry '" + program + " --help'.\n");
+        return UsageExitStatus;
+    case CommandLine::Action::ListOutputs: {
+        // Some kinds find their devices through Qt, which wants an
+        // application object; no window is opened.
+        QCoreApplication application(argc, argv);
+        print(stdout, outputListText(portio::listOutputs()));
+        return 0;
+    }
+    case CommandLine::Action::Run: break;
+    }
+    std::string error, warning;
+    const std::optional<OutputChoice> choice = chooseOutput(
+        {line.output, portio::environmentVariable("BLINKWERK_OUTPUT"),
+         portio::environmentVariable("BLINKWERK_LPT_REGISTER"), rememberedOutput()},
+        error, warning);
+    if (!warning.empty())
+        print(stderr, "Output: " + warning + "\n");
+    if (!choice) {
+        print(stderr, std::string(program) + ": " + error + "\nTry '" + program + " --help'.\n");
+        return UsageExitStatus;
+    }
+    portio::configureOutput(choice->spec, role, choice->automatic);
+    return std::nullopt;
+}
+
+} // namespace blinkwerk

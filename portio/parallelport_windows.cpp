@@ -1,0 +1,12 @@
+#include "parallelport.h"
+
+namespace portio {
+
+// Windows reaches the port through inpoutx64.dll, which tells nothing before
+// it is loaded: LPT1 is always offered, and opening it says what is missing.
+std::optional<std::string> parallelPortDevice()
+{
+    return std::string("LPT1");
+}
+
+} // namespace portio
