@@ -37,12 +37,14 @@ using sequencer::StepTimeTable;
 
 namespace {
 
-// A horizontal scroll bar whose keys go the way its arrows do, as a
-// platform scroll bar's: Left and Down lower the value by one, Right and Up
-// raise it, Home and End go to the ends. Qt's scroll bars come with
-// inverted key controls, which would make Left raise the value. Each key
-// triggers the same action as a click on an arrow, so the bar's
-// valueChanged handler runs just the same.
+// A horizontal scroll bar whose keys go the way a platform scroll bar's
+// keys go: Left and Down lower the value by one step, Right and Up raise
+// it, Page Up lowers it by a page and Page Down raises it, Home and End go
+// to the ends. A held Shift, Ctrl, Alt or any other modifier changes
+// nothing. Qt's scroll bars come with inverted key controls, which would
+// make Left raise the value. Each key triggers the same action as a click
+// on an arrow or on the trough, so the bar's valueChanged handler runs just
+// the same.
 class StepBar final : public QScrollBar
 {
 public:
@@ -54,18 +56,14 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override
     {
-        if (event->modifiers() & ~Qt::KeypadModifier) {
-            QScrollBar::keyPressEvent(event);
-            return;
-        }
         SliderAction action = SliderNoAction;
         switch (event->key()) {
         case Qt::Key_Left:
         case Qt::Key_Down: action = SliderSingleStepSub; break;
         case Qt::Key_Right:
         case Qt::Key_Up: action = SliderSingleStepAdd; break;
-        case Qt::Key_PageDown: action = SliderPageStepSub; break;
-        case Qt::Key_PageUp: action = SliderPageStepAdd; break;
+        case Qt::Key_PageUp: action = SliderPageStepSub; break;
+        case Qt::Key_PageDown: action = SliderPageStepAdd; break;
         case Qt::Key_Home: action = SliderToMinimum; break;
         case Qt::Key_End: action = SliderToMaximum; break;
         default: QScrollBar::keyPressEvent(event); return;
