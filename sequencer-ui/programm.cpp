@@ -199,10 +199,15 @@ std::filesystem::path programFolder()
 } // namespace
 
 Programm::Programm(const std::filesystem::path &patternFolder, QWidget *parent)
+    : Programm(patterns::PatternFolder{patternFolder.empty() ? programFolder() : patternFolder, true}, parent)
+{
+}
+
+Programm::Programm(const patterns::PatternFolder &patternFolder, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowCloseButtonHint)
     , m_filePanel(m_engine)
-    , m_patternFolder(patternFolder.empty() ? programFolder() : patternFolder)
+    , m_patternFolder(patternFolder)
 {
     static const bool accessibleWindow = [] {
         QAccessible::installFactory(windowAccessible);
@@ -344,7 +349,7 @@ void Programm::createFilePanel()
     Command3 = button(Frame3, "Command3", "Speichern", 8, 40, 193, 17);
     Command3->setEnabled(false);
     File1 = place(new PatternList(Frame3), "File1", 8, 64, 193, 123);
-    const QString folder = QDir::toNativeSeparators(QString::fromStdString(patterns::utf8FromPath(m_patternFolder)));
+    const QString folder = QDir::toNativeSeparators(QString::fromStdString(patterns::utf8FromPath(m_patternFolder.folder)));
     // The tooltip names the folder as it is: escaped, so that no part of a
     // path is read as markup, and unbroken.
     File1->setToolTip(QStringLiteral("<nobr>") + folder.toHtmlEscaped() + QStringLiteral("</nobr>"));

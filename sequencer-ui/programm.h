@@ -11,6 +11,7 @@
 // index in the property "index").
 
 #include "filepanel.h"
+#include "patternfolder.h"
 #include "sequencer.h"
 
 #include <QPointer>
@@ -36,8 +37,10 @@ class Programm : public QWidget, private sequencer::SequencerObserver
 {
     Q_OBJECT
 public:
-    // patternFolder: where the file panel lists, saves and loads patterns;
-    // by default the folder that holds the program file.
+    // patternFolder: where the file panel lists, saves and loads patterns,
+    // and whether a save creates it first (the data folder). A path is a
+    // folder that exists; by default the folder that holds the program file.
+    explicit Programm(const patterns::PatternFolder &patternFolder, QWidget *parent = nullptr);
     explicit Programm(const std::filesystem::path &patternFolder = {}, QWidget *parent = nullptr);
     ~Programm() override;
 
@@ -126,7 +129,7 @@ private:
 
     sequencer::Sequencer m_engine;
     patterns::FilePanel m_filePanel;
-    std::filesystem::path m_patternFolder;
+    patterns::PatternFolder m_patternFolder;
     QPointer<Info> m_info;
     bool m_loaded = false;
     bool m_unloaded = false;
