@@ -58,7 +58,7 @@ int main(int argc, char *argv[])
     const patterns::PatternFolder patternFolder = patterns::patternFolderFor(
         patterns::pathFromUtf8(QCoreApplication::applicationDirPath().toStdString()));
     Programm window(patternFolder);
-    blinkwerk::closeOnTerminationRequest(&window);
+    blinkwerk::closeOnTerminationRequest(&window, [&window] { window.closeForTermination(); });
     window.show();
     return QApplication::exec();
 }

@@ -7,7 +7,6 @@
 #include "patternfile.h"
 #include "steptime.h"
 #include "steptimer.h"
-#include "termination.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -428,7 +427,7 @@ void Programm::closeEvent(QCloseEvent *event)
     // While the about dialog is open the window takes no input, its close
     // box and the close key included. A termination request (a signal, the
     // end of the desktop session) still closes it, so the relays go off.
-    if (!isEnabled() && !property(blinkwerk::TerminationProperty).toBool()) {
+    if (!isEnabled() && !m_terminating) {
         event->ignore();
         return;
     }
@@ -439,6 +438,12 @@ void Programm::closeEvent(QCloseEvent *event)
         m_engine.shutDown();
     }
     event->accept();
+}
+
+void Programm::closeForTermination()
+{
+    m_terminating = true;
+    close();
 }
 
 void Programm::changeEvent(QEvent *event)

@@ -91,6 +91,13 @@ public:
 
     ErrorPresenter presentError = &Programm::showErrorBox;
 
+public slots:
+    // The close of a termination request (a signal, the end of the desktop
+    // session, the task manager): the unload runs as for any close, and it
+    // goes through also while Info has the window disabled, where a close
+    // by the user is refused. The program's termination handling calls it.
+    void closeForTermination();
+
 protected:
     // The load runs once, when the window is first shown: 0 to the port,
     // File1 to its folder, the first step time and correction picked, and
@@ -99,7 +106,7 @@ protected:
     void showEvent(QShowEvent *event) override;
     // The unload: 0 to the port, running or not; an open Info closes too.
     // While Info is open (the window disabled) a close by the user is
-    // refused; a termination request's close goes through.
+    // refused; closeForTermination() goes through.
     void closeEvent(QCloseEvent *event) override;
     // An activation of the window while Info is open passes on to Info.
     void changeEvent(QEvent *event) override;
@@ -133,4 +140,5 @@ private:
     QPointer<Info> m_info;
     bool m_loaded = false;
     bool m_unloaded = false;
+    bool m_terminating = false;
 };

@@ -8,7 +8,6 @@
 
 #include "portio.h"
 #include "recordingport.h"
-#include "termination.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -567,7 +566,7 @@ TEST(Info, mainWindowRefusesTheUserCloseButNotATerminationRequest)
     EXPECT_TRUE(info);
     EXPECT_EQ(rig.port.writtenBytes(), before) << "nothing written";
 
-    blinkwerk::closeForTermination(&w);
+    w.closeForTermination();
     flushDeletes();
     EXPECT_FALSE(w.isVisible());
     EXPECT_FALSE(info) << "the dialog closes with the window";
