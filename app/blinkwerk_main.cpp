@@ -62,18 +62,14 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "LPT1: cannot make sure no other blinkwerk drives the port (%s); running anyway\n",
                      portLock->error().c_str());
 
-    // Beside the program while the user may write there, else the user's
-    // data folder; a folder that cannot be created is said once here, and
-    // each save into it reports its own failure.
+    // Beside a program that is not installed while the user may write
+    // there, else the user's data folder, which the first save creates.
     const patterns::PatternFolder patternFolder = patterns::patternFolderFor(
         patterns::pathFromUtf8(QCoreApplication::applicationDirPath().toStdString()));
-    if (patternFolder.createError)
-        std::fprintf(stderr, "Patterns: cannot create %s: %s\n", patterns::utf8FromPath(patternFolder.folder).c_str(),
-                     patternFolder.createError.message().c_str());
     int status = 0;
     {
-        Programm window(patternFolder.folder);
-        blinkwerk::closeOnTerminationRequest(&window);
+        Programm window(patternFolder);
+        blinkwerk::closeOnTerminationRequest(&window, [&window] { window.closeForTermination(); });
         window.outputs.remember = &blinkwerk::rememberOutput;
         // A switch takes the new output's lock first and lets go of the old
         // one only after the old output got its 0.

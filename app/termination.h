@@ -8,22 +8,19 @@
 // end of the session (log off, shut down) and a close sent by the task
 // manager. One file per platform implements this header.
 //
-// Before it closes the window, the handler sets the window's dynamic
-// property TerminationProperty to true. A window that refuses a close by the
-// user (the disabled main window while its about dialog is open) must let
-// such a close through.
+// The close is the window's own: close() by default, or what the window
+// offers for it (blinkwerk's main window lets such a close through while
+// its about dialog has it disabled, which a close by the user is not).
+
+#include <functional>
 
 class QWidget;
 
 namespace blinkwerk {
 
-inline constexpr const char *TerminationProperty = "blinkwerkTerminationRequested";
-
-void closeOnTerminationRequest(QWidget *window);
-
-// Marks window as closed by a termination request and closes it; then ends
-// the event loop, so that a modal box still open cannot keep the program
-// alive after its window closed. Runs on the window's thread.
-void closeForTermination(QWidget *window);
+// window: the program's window, watched for the platform's requests; close:
+// how a termination request closes it (window->close() when empty). Runs on
+// the window's thread.
+void closeOnTerminationRequest(QWidget *window, std::function<void()> close = {});
 
 } // namespace blinkwerk

@@ -1,15 +1,34 @@
-#include "termination.h"
+#include "termination_common.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QWidget>
 
 namespace blinkwerk {
 
-void closeForTermination(QWidget *window)
+namespace {
+QPointer<QWidget> g_window;
+std::function<void()> g_close;
+} // namespace
+
+void setTerminationTarget(QWidget *window, std::function<void()> close)
 {
-    if (window) {
-        window->setProperty(TerminationProperty, true);
-        window->close();
+    g_window = window;
+    g_close = std::move(close);
+}
+
+QWidget *terminationWindow()
+{
+    return g_window.data();
+}
+
+void endByTerminationRequest()
+{
+    if (g_window) {
+        if (g_close)
+            g_close();
+        else
+            g_window->close();
     }
     // A modal box (a load error, say) would keep the program alive after its
     // window closed; quit() ends its event loop too.

@@ -3,8 +3,8 @@
 // which the event loop picks up and turns into a close of the window.
 
 #include "termination.h"
+#include "termination_common.h"
 
-#include <QPointer>
 #include <QSocketNotifier>
 #include <QWidget>
 
@@ -15,7 +15,6 @@
 namespace blinkwerk {
 
 namespace {
-QPointer<QWidget> g_window;
 int g_pipe[2] = {-1, -1};
 
 void onSignal(int)
@@ -25,16 +24,16 @@ void onSignal(int)
 }
 } // namespace
 
-void closeOnTerminationRequest(QWidget *window)
+void closeOnTerminationRequest(QWidget *window, std::function<void()> close)
 {
-    g_window = window;
+    setTerminationTarget(window, std::move(close));
     if (g_pipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, window);
     QObject::connect(notifier, &QSocketNotifier::activated, window, [] {
         char byte;
         [[maybe_unused]] const ssize_t got = ::read(g_pipe[0], &byte, 1);
-        closeForTermination(g_window.data());
+        endByTerminationRequest();
     });
     struct sigaction action {};
     action.sa_handler = onSignal;

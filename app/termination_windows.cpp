@@ -15,16 +15,12 @@
 // SC_CLOSE, whose default handling then sends WM_CLOSE; a WM_CLOSE without
 // it comes from another program and is treated as a termination request
 // when the window is disabled (an enabled window closes anyway).
-//
-// The console-control handler stays for a start from a console (Ctrl+C, the
-// console window closed).
 
 #include "termination.h"
+#include "termination_common.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
-#include <QMetaObject>
-#include <QPointer>
 #include <QWidget>
 
 #include <utility>
@@ -35,14 +31,13 @@ namespace blinkwerk {
 
 namespace {
 
-QPointer<QWidget> g_window;
-
 class SessionEndFilter final : public QAbstractNativeEventFilter
 {
 public:
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override
     {
-        if (eventType != "windows_generic_MSG" || !g_window)
+        QWidget *window = terminationWindow();
+        if (eventType != "windows_generic_MSG" || !window)
             return false;
         const MSG *msg = static_cast<const MSG *>(message);
         switch (msg->message) {
@@ -51,7 +46,7 @@ public:
             // the first one closes the window, synchronously.
             if (msg->wParam && !m_closed) {
                 m_closed = true;
-                closeForTermination(g_window.data());
+                endByTerminationRequest();
             }
             return false; // Qt's own handling follows
         case WM_SYSCOMMAND:
@@ -60,9 +55,9 @@ public:
             return false;
         case WM_CLOSE: {
             const bool byUser = std::exchange(m_userClose, false);
-            if (!byUser && !m_closed && isMainWindow(msg->hwnd) && !g_window->isEnabled()) {
+            if (!byUser && !m_closed && isMainWindow(msg->hwnd) && !window->isEnabled()) {
                 m_closed = true;
-                closeForTermination(g_window.data());
+                endByTerminationRequest();
                 *result = 0;
                 return true;
             }
@@ -76,31 +71,22 @@ public:
 private:
     static bool isMainWindow(HWND hwnd)
     {
-        return g_window && g_window->testAttribute(Qt::WA_WState_Created)
-               && reinterpret_cast<HWND>(g_window->winId()) == hwnd;
+        QWidget *window = terminationWindow();
+        return window && window->testAttribute(Qt::WA_WState_Created)
+               && reinterpret_cast<HWND>(window->winId()) == hwnd;
     }
 
     bool m_closed = false;
     bool m_userClose = false; // an SC_CLOSE was seen; its WM_CLOSE follows
 };
 
-BOOL WINAPI onConsoleControl(DWORD)
-{
-    // Runs on a thread of its own: hand the close to the window's thread.
-    if (g_window)
-        QMetaObject::invokeMethod(g_window.data(), [] { closeForTermination(g_window.data()); },
-                                  Qt::QueuedConnection);
-    return TRUE;
-}
-
 } // namespace
 
-void closeOnTerminationRequest(QWidget *window)
+void closeOnTerminationRequest(QWidget *window, std::function<void()> close)
 {
-    g_window = window;
+    setTerminationTarget(window, std::move(close));
     static SessionEndFilter filter;
     QCoreApplication::instance()->installNativeEventFilter(&filter);
-    ::SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }
 
 } // namespace blinkwerk

@@ -1,6 +1,9 @@
 // The cost of the monitor while nothing changes: CPU time (user + system)
-// of schaltblick over a stretch of seconds, as a share of one core; and the
-// cost of one LptOut and one LptIn on the simulated register.
+// of schaltblick over a stretch of seconds, as a share of one core, and as
+// a ratio to a bare loop that sleeps to every 10 ms mark, measured over the
+// same seconds beside it (the least that waking 100 times a second costs on
+// this machine); and the cost of one LptOut and one LptIn on the simulated
+// register.
 //
 // usage: monitor_idle <schaltblick> [seconds]
 
@@ -56,17 +59,22 @@ int main(int argc, char **argv)
     const std::string registerPath = "/dev/shm/blinkwerk-idle-" + std::to_string(::getpid());
 
     const pid_t monitor = bench::launchMonitor(program, registerPath);
+    const pid_t loop = bench::startChild(bench::sleepAt100HzForever);
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    const double before = cpuSeconds(monitor);
+    const double before = cpuSeconds(monitor), loopBefore = cpuSeconds(loop);
     const long long start = bench::nowNs();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    const double used = cpuSeconds(monitor) - before;
+    const double used = cpuSeconds(monitor) - before, loopUsed = cpuSeconds(loop) - loopBefore;
     const double elapsed = double(bench::nowNs() - start) / 1e9;
     ::kill(monitor, SIGTERM);
     ::waitpid(monitor, nullptr, 0);
+    bench::stopChild(loop);
     ::unlink(registerPath.c_str());
-    const double share = 100.0 * used / elapsed;
+    const double share = 100.0 * used / elapsed, loopShare = 100.0 * loopUsed / elapsed;
     bench::row("monitor idle: CPU over " + std::to_string(seconds) + " s", share, "%", "<= 0.5", share <= 0.5);
+    bench::row("bare 100 Hz sleep loop beside it: CPU", loopShare, "%");
+    const double ratio = loopUsed > 0 ? used / loopUsed : NAN;
+    bench::row("monitor idle / bare 100 Hz sleep loop", ratio, "x", "<= 1.3", ratio <= 1.3);
 
     // The whole layer, LptOut -> Out32 -> register, on a private register.
     const std::string name = "/dev/shm/blinkwerk-bench-" + std::to_string(::getpid());

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
 #include <cstdlib>
+#include <ctime>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace bench {
@@ -61,6 +64,50 @@ inline pid_t launchMonitor(const std::string &program, const std::string &regist
         _exit(127);
     }
     return pid;
+}
+
+// Starts a process that runs body until it is stopped; returns its pid.
+template<typename Body>
+pid_t startChild(Body body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        body();
+        _exit(0);
+    }
+    return pid;
+}
+
+inline void stopChild(pid_t pid)
+{
+    if (pid > 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+}
+
+// A core kept busy: spins without a system call.
+inline void spinForever()
+{
+    for (volatile unsigned long long n = 0;; n = n + 1) {
+    }
+}
+
+// The least a program that wakes 100 times a second costs: sleeps to the
+// next 10 ms mark on the monotonic clock, and nothing else.
+inline void sleepAt100HzForever()
+{
+    timespec next {};
+    ::clock_gettime(CLOCK_MONOTONIC, &next);
+    for (;;) {
+        next.tv_nsec += 10'000'000;
+        if (next.tv_nsec >= 1'000'000'000) {
+            next.tv_nsec -= 1'000'000'000;
+            ++next.tv_sec;
+        }
+        while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) != 0) {
+        }
+    }
 }
 
 } // namespace bench

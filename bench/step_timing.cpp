@@ -1,6 +1,7 @@
 // Plays a pattern on the real main window (offscreen) and timestamps every
 // port write on the monotonic clock, for several step intervals. Reports
-// the period error and the drift per interval; writes the periods as CSV.
+// the period error and the drift per interval, and once more at 50 ms while
+// another process keeps one core busy; writes the periods as CSV.
 //
 // usage: step_timing <out-dir> [scale]   (scale < 1 shortens every run)
 
@@ -62,12 +63,15 @@ int main(int argc, char **argv)
     for (int step = 0; step < 20; ++step)
         window.checkArray(1 + step % 8)[std::size_t(step)]->click();
 
-    struct Run { int interval; std::int16_t stepPosition, cpuPosition; int steps; };
-    const Run runs[] = {{45, 0, 5, 1000}, {50, 0, 0, 1000}, {100, 2, 0, 300}, {500, 10, 0, 40}};
+    struct Run { int interval; std::int16_t stepPosition, cpuPosition; int steps; bool busyCore = false; };
+    const Run runs[] = {
+        {45, 0, 5, 1000}, {50, 0, 0, 1000}, {100, 2, 0, 300}, {500, 10, 0, 40}, {50, 0, 0, 1000, true},
+    };
     std::ofstream csv(outDir + "/step_periods.csv");
-    csv << "interval_ms,step,period_ms,error_ms\n";
+    csv << "interval_ms,step,period_ms,error_ms,other_load\n";
     for (const Run &run : runs) {
         const int steps = std::max(10, int(run.steps * scale));
+        const pid_t spinner = run.busyCore ? bench::startChild(bench::spinForever) : -1;
         window.engine().selectStepTime(run.stepPosition);
         window.engine().selectCpuTime(run.cpuPosition);
         port.m_times.clear();
@@ -82,6 +86,7 @@ int main(int argc, char **argv)
         QApplication::exec();
         port.record(false);
         window.Command2->click();
+        bench::stopChild(spinner);
 
         const std::vector<long long> times(port.m_times.begin(), port.m_times.begin() + steps);
         std::vector<double> errors, periods;
@@ -89,10 +94,12 @@ int main(int argc, char **argv)
             const double period = double(times[i] - times[i - 1]) / 1e6;
             periods.push_back(period);
             errors.push_back(std::abs(period - run.interval));
-            csv << run.interval << ',' << i << ',' << period << ',' << period - run.interval << '\n';
+            csv << run.interval << ',' << i << ',' << period << ',' << period - run.interval << ','
+                << (run.busyCore ? "one core busy" : "none") << '\n';
         }
         const double drift = double(times.back() - times.front()) / 1e6 - double(steps - 1) * run.interval;
-        const std::string name = "step " + std::to_string(run.interval) + " ms";
+        const std::string name =
+            "step " + std::to_string(run.interval) + " ms" + (run.busyCore ? ", core busy" : "");
         bench::row(name + ": steps measured", steps, "");
         bench::row(name + ": mean period", bench::mean(periods), "ms");
         const double median = bench::quantile(errors, 0.5), p99 = bench::quantile(errors, 0.99);

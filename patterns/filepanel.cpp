@@ -4,6 +4,7 @@
 #include "patternfile.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -45,7 +46,7 @@ std::vector<std::string> FilePanel::listPatternFiles(const fs::path &folder)
     return names;
 }
 
-void FilePanel::pointAt(const fs::path &folder)
+void FilePanel::pointAt(const PatternFolder &folder)
 {
     m_folder = folder;
     reread();
@@ -74,7 +75,17 @@ std::string FilePanel::pickedName() const
 
 std::optional<ErrorMessage> FilePanel::save()
 {
-    if (const SaveError error = savePatternFile(m_seq, m_folder, m_nameText))
+    // A name the save refuses anyway creates no folder.
+    const bool nameRefused = m_nameText.empty() || filerules::nameRefusal(m_nameText);
+    if (const std::error_code error = nameRefused ? std::error_code() : preparePatternFolder(m_folder)) {
+        // The cause in the system's words as well, for whoever started the
+        // program from a terminal.
+        std::fprintf(stderr, "Patterns: cannot create %s: %s\n", utf8FromPath(m_folder.folder).c_str(),
+                     error.message().c_str());
+        std::fflush(stderr);
+        return ErrorMessage{"Error", folderFailureText(m_folder.folder, error)};
+    }
+    if (const SaveError error = savePatternFile(m_seq, m_folder.folder, m_nameText))
         return ErrorMessage{"Error", *error};
     m_saveEnabled = false;
     changed();
@@ -87,7 +98,7 @@ std::optional<ErrorMessage> FilePanel::save()
 std::optional<ErrorMessage> FilePanel::load()
 {
     const std::string name = pickedName();
-    if (loadPatternFile(m_seq, m_folder, name))
+    if (loadPatternFile(m_seq, m_folder.folder, name))
         return ErrorMessage{"Error", loadErrorText(name)};
     return std::nullopt;
 }
@@ -96,7 +107,7 @@ void FilePanel::reread()
 {
     // The pick stays on the same name when that file is still listed.
     const std::string picked = pickedName();
-    m_entries = listPatternFiles(m_folder);
+    m_entries = listPatternFiles(m_folder.folder);
     const auto it = std::find(m_entries.begin(), m_entries.end(), picked);
     m_picked = !picked.empty() && it != m_entries.end() ? int(it - m_entries.begin()) : -1;
 }

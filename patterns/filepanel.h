@@ -11,6 +11,10 @@
 //   - The list holds the regular, not hidden files of the folder whose
 //     names end in ".bw2" (in any case), sorted by name. It is read when the
 //     panel is pointed at its folder and after each complete save only.
+//   - A save into the data folder creates it first when it is missing; the
+//     list of a missing folder is empty and creates nothing.
+
+#include "patternfolder.h"
 
 #include <filesystem>
 #include <functional>
@@ -36,8 +40,10 @@ class FilePanel
 public:
     explicit FilePanel(sequencer::Sequencer &seq);
 
-    // Start-up: the list shows folder from now on, and reads it.
-    void pointAt(const std::filesystem::path &folder);
+    // Start-up: the list shows folder from now on, and reads it. A path is
+    // a folder that exists (the program's own).
+    void pointAt(const PatternFolder &folder);
+    void pointAt(const std::filesystem::path &folder) { pointAt(PatternFolder{folder, true}); }
 
     void setNameText(const std::string &text); // every change of the name field
     void pick(int index);                      // a pick in the list; -1 is none
@@ -64,7 +70,7 @@ private:
     void changed();
 
     sequencer::Sequencer &m_seq;
-    std::filesystem::path m_folder;
+    PatternFolder m_folder;
     std::string m_nameText;
     bool m_saveEnabled = false;
     bool m_loadEnabled = false;

@@ -394,6 +394,27 @@ std::string shownFolder(const fs::path &folder)
 
 } // namespace
 
+std::string folderFailureReason(std::error_code error)
+{
+    const std::error_condition condition = error.default_error_condition();
+    if (condition == std::errc::permission_denied || condition == std::errc::operation_not_permitted)
+        return "Keine Berechtigung, ihn dort anzulegen.";
+    if (condition == std::errc::not_a_directory || condition == std::errc::file_exists)
+        return "An seiner Stelle oder an der Stelle eines übergeordneten Ordners liegt eine Datei.";
+    if (condition.category() == std::generic_category())
+        return saveFailureReason(condition.value());
+    return error.message() + ".";
+}
+
+std::string folderFailureText(const fs::path &folder, std::error_code error)
+{
+    if (folder.empty())
+        return "Für diesen Benutzer ist kein Ordner für Muster bekannt (kein Benutzerordner). "
+               "Es wurde nichts gespeichert.";
+    return "Der Ordner \"" + shownFolder(folder) + "\" für die Muster konnte nicht angelegt werden. "
+           + folderFailureReason(error) + " Es wurde nichts gespeichert.";
+}
+
 SaveError savePatternFile(const Sequencer &seq, const fs::path &folder, const std::string &typedName)
 {
     if (typedName.empty())

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace sequencer {
 class Sequencer;
@@ -121,6 +122,15 @@ SaveError savePatternFile(const sequencer::Sequencer &seq, const std::filesystem
 // failures (disk full, no permission, name too long, read-only, folder
 // missing...) in German, any other in the system's own words.
 std::string saveFailureReason(int error);
+
+// A short German sentence for why the pattern folder could not be created:
+// the folder's own failures (no permission, a file in its place) in words
+// of their own, the others as saveFailureReason says them.
+std::string folderFailureReason(std::error_code error);
+
+// The text of the error box for a save that found no pattern folder: folder
+// could not be created (error), or there is none (folder empty).
+std::string folderFailureText(const std::filesystem::path &folder, std::error_code error);
 
 // utf8 when it has at most maxChars characters, otherwise its start and its
 // end joined by "…", maxChars characters in all, so that the ending (the

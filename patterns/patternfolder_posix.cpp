@@ -1,5 +1,6 @@
-// POSIX side of the pattern folder: access(2) for writability, the XDG data
-// folder, and mkdir(2) with mode 0700 for the folders it creates.
+// POSIX side of the pattern folder: access(2) for writability, the folder
+// the build installs programs to, the XDG data folder, and mkdir(2) with
+// mode 0700 for the folders it creates.
 
 #include "patternfolder.h"
 
@@ -9,6 +10,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+// The folder "make install" and the Debian package put the programs in,
+// given by the build (CMAKE_INSTALL_FULL_BINDIR).
+#ifndef BLINKWERK_INSTALL_BINDIR
+#error "BLINKWERK_INSTALL_BINDIR must name the folder programs are installed to"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -51,6 +58,18 @@ bool canCreateFilesIn(const fs::path &folder)
     // Creating a file takes write and search permission on the folder;
     // access() also answers EROFS for a read-only file system.
     return !folder.empty() && isFolder(folder) && ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+bool isSameFolder(const fs::path &a, const fs::path &b)
+{
+    struct stat first {}, second {};
+    return !a.empty() && !b.empty() && ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0
+           && S_ISDIR(first.st_mode) && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+InstallFolders installFolders(const EnvironmentLookup &)
+{
+    return {{fs::path(BLINKWERK_INSTALL_BINDIR)}, false};
 }
 
 fs::path userDataFolder(const EnvironmentLookup &lookup)

@@ -1,5 +1,6 @@
 // Windows side of the pattern folder: a trial file for writability, the
-// known folder LocalAppData, and CreateDirectoryW for the data folder.
+// Program Files folders, the known folder LocalAppData, and the creation of
+// the data folder.
 //
 // Writability is tried, not computed: ACLs with inherited and denied
 // entries, UAC file virtualization and controlled folder access make an
@@ -86,6 +87,45 @@ bool canCreateFilesIn(const fs::path &folder)
     return false;
 }
 
+bool isSameFolder(const fs::path &a, const fs::path &b)
+{
+    if (a.empty() || b.empty() || !isFolder(a) || !isFolder(b))
+        return false;
+    // The file system's own answer first: one volume, one file index; it
+    // sees through short names and links.
+    const auto identity = [](const fs::path &path, BY_HANDLE_FILE_INFORMATION &info) {
+        const HANDLE handle = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle == INVALID_HANDLE_VALUE)
+            return false;
+        const bool got = ::GetFileInformationByHandle(handle, &info) != 0;
+        ::CloseHandle(handle);
+        return got;
+    };
+    BY_HANDLE_FILE_INFORMATION first {}, second {};
+    if (identity(a, first) && identity(b, second))
+        return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber
+               && first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+    // Else the names, with case and a trailing separator ignored.
+    std::wstring left = a.lexically_normal().wstring(), right = b.lexically_normal().wstring();
+    while (!left.empty() && (left.back() == L'\\' || left.back() == L'/'))
+        left.pop_back();
+    while (!right.empty() && (right.back() == L'\\' || right.back() == L'/'))
+        right.pop_back();
+    return ::CompareStringOrdinal(left.c_str(), int(left.size()), right.c_str(), int(right.size()), TRUE)
+           == CSTR_EQUAL;
+}
+
+InstallFolders installFolders(const EnvironmentLookup &lookup)
+{
+    InstallFolders places;
+    places.withSubfolders = true;
+    for (const char *name : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432"})
+        if (const auto folder = lookup(name); folder && folder->is_absolute())
+            places.folders.push_back(*folder);
+    return places;
+}
+
 fs::path userDataFolder(const EnvironmentLookup &lookup)
 {
     PWSTR known = nullptr;
@@ -100,7 +140,7 @@ fs::path userDataFolder(const EnvironmentLookup &lookup)
     }
     if (base.empty())
         return {};
-    return base / L"blinkwerk";
+    return base / L"Blinkwerk";
 }
 
 std::error_code createDataFolder(const fs::path &folder)

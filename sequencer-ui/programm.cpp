@@ -7,7 +7,6 @@
 #include "patternfile.h"
 #include "steptime.h"
 #include "steptimer.h"
-#include "termination.h"
 
 #include <QAccessible>
 #include <QActionGroup>
@@ -40,12 +39,14 @@ using sequencer::StepTimeTable;
 
 namespace {
 
-// A horizontal scroll bar whose keys go the way its arrows do, as a
-// platform scroll bar's: Left and Down lower the value by one, Right and Up
-// raise it, Home and End go to the ends. Qt's scroll bars come with
-// inverted key controls, which would make Left raise the value. Each key
-// triggers the same action as a click on an arrow, so the bar's
-// valueChanged handler runs just the same.
+// A horizontal scroll bar whose keys go the way a platform scroll bar's
+// keys go: Left and Down lower the value by one step, Right and Up raise
+// it, Page Up lowers it by a page and Page Down raises it, Home and End go
+// to the ends. A held Shift, Ctrl, Alt or any other modifier changes
+// nothing. Qt's scroll bars come with inverted key controls, which would
+// make Left raise the value. Each key triggers the same action as a click
+// on an arrow or on the trough, so the bar's valueChanged handler runs just
+// the same.
 class StepBar final : public QScrollBar
 {
 public:
@@ -57,18 +58,14 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override
     {
-        if (event->modifiers() & ~Qt::KeypadModifier) {
-            QScrollBar::keyPressEvent(event);
-            return;
-        }
         SliderAction action = SliderNoAction;
         switch (event->key()) {
         case Qt::Key_Left:
         case Qt::Key_Down: action = SliderSingleStepSub; break;
         case Qt::Key_Right:
         case Qt::Key_Up: action = SliderSingleStepAdd; break;
-        case Qt::Key_PageDown: action = SliderPageStepSub; break;
-        case Qt::Key_PageUp: action = SliderPageStepAdd; break;
+        case Qt::Key_PageUp: action = SliderPageStepSub; break;
+        case Qt::Key_PageDown: action = SliderPageStepAdd; break;
         case Qt::Key_Home: action = SliderToMinimum; break;
         case Qt::Key_End: action = SliderToMaximum; break;
         default: QScrollBar::keyPressEvent(event); return;
@@ -204,10 +201,15 @@ std::filesystem::path programFolder()
 } // namespace
 
 Programm::Programm(const std::filesystem::path &patternFolder, QWidget *parent)
+    : Programm(patterns::PatternFolder{patternFolder.empty() ? programFolder() : patternFolder, true}, parent)
+{
+}
+
+Programm::Programm(const patterns::PatternFolder &patternFolder, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowCloseButtonHint)
     , m_filePanel(m_engine)
-    , m_patternFolder(patternFolder.empty() ? programFolder() : patternFolder)
+    , m_patternFolder(patternFolder)
 {
     static const bool accessibleWindow = [] {
         QAccessible::installFactory(windowAccessible);
@@ -350,7 +352,7 @@ void Programm::createFilePanel()
     Command3 = button(Frame3, "Command3", "Speichern", 8, 40, 193, 17);
     Command3->setEnabled(false);
     File1 = place(new PatternList(Frame3), "File1", 8, 64, 193, 123);
-    const QString folder = QDir::toNativeSeparators(QString::fromStdString(patterns::utf8FromPath(m_patternFolder)));
+    const QString folder = QDir::toNativeSeparators(QString::fromStdString(patterns::utf8FromPath(m_patternFolder.folder)));
     // The tooltip names the folder as it is: escaped, so that no part of a
     // path is read as markup, and unbroken.
     File1->setToolTip(QStringLiteral("<nobr>") + folder.toHtmlEscaped() + QStringLiteral("</nobr>"));
@@ -429,7 +431,7 @@ void Programm::closeEvent(QCloseEvent *event)
     // While the about dialog is open the window takes no input, its close
     // box and the close key included. A termination request (a signal, the
     // end of the desktop session) still closes it, so the relays go off.
-    if (!isEnabled() && !property(blinkwerk::TerminationProperty).toBool()) {
+    if (!isEnabled() && !m_terminating) {
         event->ignore();
         return;
     }
@@ -440,6 +442,12 @@ void Programm::closeEvent(QCloseEvent *event)
         m_engine.shutDown();
     }
     event->accept();
+}
+
+void Programm::closeForTermination()
+{
+    m_terminating = true;
+    close();
 }
 
 void Programm::changeEvent(QEvent *event)

@@ -11,6 +11,7 @@
 // index in the property "index").
 
 #include "filepanel.h"
+#include "patternfolder.h"
 #include "portio.h"
 #include "sequencer.h"
 
@@ -38,8 +39,10 @@ class Programm : public QWidget, private sequencer::SequencerObserver
 {
     Q_OBJECT
 public:
-    // patternFolder: where the file panel lists, saves and loads patterns;
-    // by default the folder that holds the program file.
+    // patternFolder: where the file panel lists, saves and loads patterns,
+    // and whether a save creates it first (the data folder). A path is a
+    // folder that exists; by default the folder that holds the program file.
+    explicit Programm(const patterns::PatternFolder &patternFolder, QWidget *parent = nullptr);
     explicit Programm(const std::filesystem::path &patternFolder = {}, QWidget *parent = nullptr);
     ~Programm() override;
 
@@ -118,6 +121,12 @@ public:
     // of itself); set after each switch and just before it shows, never
     // before the window's load has bound the port.
     void refreshOutputToolTip();
+public slots:
+    // The close of a termination request (a signal, the end of the desktop
+    // session, the task manager): the unload runs as for any close, and it
+    // goes through also while Info has the window disabled, where a close
+    // by the user is refused. The program's termination handling calls it.
+    void closeForTermination();
 
 protected:
     // The load runs once, when the window is first shown: 0 to the port,
@@ -127,7 +136,7 @@ protected:
     void showEvent(QShowEvent *event) override;
     // The unload: 0 to the port, running or not; an open Info closes too.
     // While Info is open (the window disabled) a close by the user is
-    // refused; a termination request's close goes through.
+    // refused; closeForTermination() goes through.
     void closeEvent(QCloseEvent *event) override;
     // An activation of the window while Info is open passes on to Info.
     void changeEvent(QEvent *event) override;
@@ -161,8 +170,9 @@ private:
 
     sequencer::Sequencer m_engine;
     patterns::FilePanel m_filePanel;
-    std::filesystem::path m_patternFolder;
+    patterns::PatternFolder m_patternFolder;
     QPointer<Info> m_info;
     bool m_loaded = false;
     bool m_unloaded = false;
+    bool m_terminating = false;
 };

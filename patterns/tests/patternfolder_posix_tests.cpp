@@ -1,6 +1,7 @@
 // POSIX side of the pattern folder: the XDG data folder rule, the mode of
 // created folders, and a program folder that the user really cannot write.
 
+#include "patternfile.h"
 #include "patternfolder.h"
 
 #include <gtest/gtest.h>
@@ -93,10 +94,11 @@ TEST(PatternFolderPosix, CreatedFoldersArePrivateAndExistingOnesUntouched)
     fs::remove_all(scratch);
 }
 
-// The case of an installed program: its folder exists but belongs to
-// another user. Root may write anywhere, so as root the check runs in a
-// child that has dropped to the unprivileged account "nobody"; otherwise the
-// folder is made read-only for its owner.
+// The case of a program folder that exists but belongs to another user, and
+// of a data folder whose parent the user may not write (the save names the
+// missing permission). Root may write anywhere, so as root the check runs
+// in a child that has dropped to the unprivileged account "nobody";
+// otherwise the folders are made read-only for their owner.
 TEST(PatternFolderPosix, ProgramFolderTheUserMayNotWriteGivesTheDataFolder)
 {
     const fs::path scratch = scratchFolder();
@@ -105,14 +107,18 @@ TEST(PatternFolderPosix, ProgramFolderTheUserMayNotWriteGivesTheDataFolder)
     fs::create_directory(program);
     fs::create_directory(home);
     const fs::path data = home / ".local/share/blinkwerk";
+    const fs::path lockedHome = scratch / "locked";
+    fs::create_directory(lockedHome);
 
     const bool root = ::geteuid() == 0;
     if (root) {
         fs::permissions(scratch, fs::perms(0755));
         fs::permissions(program, fs::perms(0755));
         fs::permissions(home, fs::perms(0777));
+        fs::permissions(lockedHome, fs::perms(0755));
     } else {
         fs::permissions(program, fs::perms(0555));
+        fs::permissions(lockedHome, fs::perms(0555));
     }
 
     int channel[2];
@@ -123,10 +129,12 @@ TEST(PatternFolderPosix, ProgramFolderTheUserMayNotWriteGivesTheDataFolder)
         ::close(channel[0]);
         if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0))
             ::_exit(3);
-        const PatternFolder chosen = choosePatternFolder(program, data);
+        const PatternFolder chosen = choosePatternFolder(program, data, false);
+        const std::error_code error = preparePatternFolder(chosen);
+        const std::error_code locked = preparePatternFolder({lockedHome / "blinkwerk", false});
         const std::string report = (chosen.beside ? "beside " : "data ")
-                                   + (chosen.createError ? chosen.createError.message() : std::string("ok")) + " "
-                                   + chosen.folder.string();
+                                   + (error ? error.message() : std::string("ok")) + " " + chosen.folder.string()
+                                   + " | " + folderFailureReason(locked);
         const bool sent = ::write(channel[1], report.data(), report.size()) == ssize_t(report.size());
         ::_exit(sent ? 0 : 4);
     }
@@ -146,10 +154,11 @@ TEST(PatternFolderPosix, ProgramFolderTheUserMayNotWriteGivesTheDataFolder)
     ASSERT_NE(WEXITSTATUS(status), 3) << "could not drop root to the account nobody";
     ASSERT_EQ(WEXITSTATUS(status), 0);
 
-    EXPECT_EQ(report, "data ok " + data.string());
+    EXPECT_EQ(report, "data ok " + data.string() + " | Keine Berechtigung, ihn dort anzulegen.");
     EXPECT_TRUE(fs::is_directory(data));
     EXPECT_TRUE(fs::is_empty(program)) << "nothing may be left in the program's folder";
 
     fs::permissions(program, fs::perms(0755));
+    fs::permissions(lockedHome, fs::perms(0755));
     fs::remove_all(scratch);
 }

@@ -486,6 +486,64 @@ TEST(FilePanel, failedSaveKeepsTheNameAndTheButton)
     EXPECT_TRUE(folder.names().empty());
 }
 
+// The data folder is created by the first save into it, not when the panel
+// lists it at start-up; a folder that cannot be created names its cause.
+TEST(FilePanel, dataFolderIsCreatedByTheFirstSave)
+{
+    Folder scratch;
+    scratch.write("datei", "x");
+    struct Case
+    {
+        const char *what;
+        fs::path folder;
+        std::string name;
+        const char *message; // part of the box's text; nullptr: saved
+    };
+    const Case cases[] = {
+        {"missing with its parents", scratch.path() / "home" / ".local" / "blinkwerk", "muster", nullptr},
+        {"a file in place of a parent", scratch.path() / "datei" / "blinkwerk", "muster",
+         "f\xC3\xBCr die Muster konnte nicht angelegt werden. An seiner Stelle"},
+        {"the folder's own name taken by a file", scratch.path() / "datei", "muster", "liegt eine Datei."},
+        {"no data folder at all", fs::path(), "muster", "kein Ordner f\xC3\xBCr Muster bekannt"},
+        {"a refused name creates nothing", scratch.path() / "neu", "a/b", "als Dateiname nicht m\xC3\xB6glich"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig;
+        FilePanel panel(rig.seq);
+        panel.pointAt(PatternFolder{c.folder, false});
+        EXPECT_TRUE(panel.entries().empty());
+        EXPECT_TRUE(c.folder.empty() || !fs::is_directory(c.folder)) << "listing creates nothing";
+        panel.setNameText(c.name);
+        const auto message = panel.save();
+        if (!c.message) {
+            EXPECT_EQ(message, std::nullopt) << message->text;
+            EXPECT_EQ(panel.entries(), std::vector<std::string>{c.name + ".bw2"});
+            continue;
+        }
+        ASSERT_TRUE(message);
+        EXPECT_NE(message->text.find(c.message), std::string::npos) << message->text;
+        EXPECT_EQ(message->text.find("existiert nicht"), std::string::npos) << message->text;
+        EXPECT_EQ(panel.nameText(), c.name);
+        EXPECT_TRUE(c.folder.empty() || !fs::is_directory(c.folder));
+    }
+    EXPECT_TRUE(fs::is_regular_file(scratch.path() / "datei")) << "the file in the way is left alone";
+}
+
+TEST(FilePanel, germanReasonsForAFolderThatCannotBeCreated)
+{
+    const std::pair<std::errc, const char *> cases[] = {
+        {std::errc::permission_denied, "Keine Berechtigung, ihn dort anzulegen."},
+        {std::errc::operation_not_permitted, "Keine Berechtigung, ihn dort anzulegen."},
+        {std::errc::not_a_directory, "An seiner Stelle oder an der Stelle eines \xC3\xBC" "bergeordneten Ordners liegt eine Datei."},
+        {std::errc::file_exists, "An seiner Stelle oder an der Stelle eines \xC3\xBC" "bergeordneten Ordners liegt eine Datei."},
+        {std::errc::read_only_file_system, "Der Datentr\xC3\xA4ger ist schreibgesch\xC3\xBCtzt."},
+        {std::errc::no_space_on_device, "Auf dem Datentr\xC3\xA4ger ist kein Platz mehr frei."},
+    };
+    for (auto [error, reason] : cases)
+        EXPECT_EQ(folderFailureReason(std::make_error_code(error)), reason);
+}
+
 TEST(FilePanel, loadWithoutAPickReportsTheEmptyName)
 {
     Folder folder;

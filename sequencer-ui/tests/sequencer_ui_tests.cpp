@@ -8,7 +8,6 @@
 
 #include "portio.h"
 #include "recordingport.h"
-#include "termination.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -567,7 +566,7 @@ TEST(Info, mainWindowRefusesTheUserCloseButNotATerminationRequest)
     EXPECT_TRUE(info);
     EXPECT_EQ(rig.port.writtenBytes(), before) << "nothing written";
 
-    blinkwerk::closeForTermination(&w);
+    w.closeForTermination();
     flushDeletes();
     EXPECT_FALSE(w.isVisible());
     EXPECT_FALSE(info) << "the dialog closes with the window";
@@ -588,12 +587,14 @@ TEST(Info, descriptionText)
 }
 
 // Keys on the three bars, sent to the window as a person types them; each
-// row starts from the bar's value before it.
+// row starts from the bar's value before it. Page Up lowers and Page Down
+// raises, as on a platform scroll bar; a modifier changes nothing.
 TEST(Bars, keysGoTheWayOfTheArrowsAndRunTheHandler)
 {
     Rig rig;
     Programm &w = *rig.window;
-    struct Row { QScrollBar *bar; Qt::Key key; int value; };
+    struct Row { QScrollBar *bar; Qt::Key key; int value; Qt::KeyboardModifiers modifiers = {}; };
+    const Qt::KeyboardModifiers shift = Qt::ShiftModifier, ctrl = Qt::ControlModifier, alt = Qt::AltModifier;
     const Row rows[] = {
         {w.HScroll3, Qt::Key_Right, 2}, {w.HScroll3, Qt::Key_Right, 3}, {w.HScroll3, Qt::Key_Left, 2},
         {w.HScroll3, Qt::Key_Up, 3},    {w.HScroll3, Qt::Key_Down, 2},  {w.HScroll3, Qt::Key_End, 19},
@@ -602,12 +603,25 @@ TEST(Bars, keysGoTheWayOfTheArrowsAndRunTheHandler)
         {w.HScroll2, Qt::Key_Right, 20}, {w.HScroll2, Qt::Key_Home, 2}, {w.HScroll2, Qt::Key_End, 20},
         {w.HScroll1, Qt::Key_Right, 2}, {w.HScroll1, Qt::Key_Left, 1},  {w.HScroll1, Qt::Key_End, 20},
         {w.HScroll1, Qt::Key_Down, 19}, {w.HScroll1, Qt::Key_Home, 1},
+        {w.HScroll3, Qt::Key_PageDown, 2}, {w.HScroll3, Qt::Key_PageDown, 3}, {w.HScroll3, Qt::Key_PageUp, 2},
+        {w.HScroll3, Qt::Key_Right, 3, shift}, {w.HScroll3, Qt::Key_Right, 4, ctrl}, {w.HScroll3, Qt::Key_Right, 5, alt},
+        {w.HScroll3, Qt::Key_Left, 4, shift}, {w.HScroll3, Qt::Key_Left, 3, ctrl}, {w.HScroll3, Qt::Key_Left, 2, alt},
+        {w.HScroll3, Qt::Key_Up, 3, ctrl}, {w.HScroll3, Qt::Key_Down, 2, shift},
+        {w.HScroll3, Qt::Key_PageDown, 3, ctrl}, {w.HScroll3, Qt::Key_PageUp, 2, shift},
+        {w.HScroll3, Qt::Key_End, 19, ctrl}, {w.HScroll3, Qt::Key_Home, 1, shift},
+        {w.HScroll2, Qt::Key_PageUp, 19}, {w.HScroll2, Qt::Key_PageDown, 20}, {w.HScroll2, Qt::Key_Left, 19, ctrl},
+        {w.HScroll2, Qt::Key_Right, 20, shift}, {w.HScroll2, Qt::Key_Down, 19, alt}, {w.HScroll2, Qt::Key_Up, 20, alt},
+        {w.HScroll2, Qt::Key_PageUp, 19, shift}, {w.HScroll2, Qt::Key_Home, 2, ctrl}, {w.HScroll2, Qt::Key_End, 20, ctrl},
+        {w.HScroll1, Qt::Key_PageDown, 2}, {w.HScroll1, Qt::Key_PageUp, 1}, {w.HScroll1, Qt::Key_Right, 2, shift},
+        {w.HScroll1, Qt::Key_Left, 1, ctrl}, {w.HScroll1, Qt::Key_Right, 2, Qt::KeypadModifier},
+        {w.HScroll1, Qt::Key_Home, 1, alt},
     };
     for (const Row &row : rows) {
         row.bar->setFocus(Qt::TabFocusReason);
         ASSERT_EQ(QApplication::focusWidget(), row.bar);
-        QTest::keyClick(w.windowHandle(), row.key);
-        const std::string where = row.bar->objectName().toStdString() + " key " + std::to_string(row.key);
+        QTest::keyClick(w.windowHandle(), row.key, row.modifiers);
+        const std::string where = row.bar->objectName().toStdString() + " key " + std::to_string(row.key)
+                                  + " modifiers " + std::to_string(row.modifiers.toInt());
         EXPECT_EQ(row.bar->value(), row.value) << where;
         if (row.bar == w.HScroll3) {
             EXPECT_EQ(w.engine().firstActiveStep(), row.value) << where;

@@ -1,6 +1,6 @@
 // The window tests' POSIX part: the grey that stands in for system colour
 // 11, and the font the layout's widths hold for. Termination signals are
-// tested in termination_posix_tests.cpp.
+// tested in app/tests/termination_posix_tests.cpp.
 
 #include "sequencer_ui_tests.h"
 

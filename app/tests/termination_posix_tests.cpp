@@ -2,6 +2,7 @@
 // way its close box does, so the relays go off.
 
 #include "clicklabel.h"
+#include "dialogfont.h"
 #include "info.h"
 #include "programm.h"
 #include "termination.h"
@@ -102,7 +103,7 @@ TEST(BlinkwerkProgram, terminationRequestClosesTheWindowWithTheDialogOpen)
     QTemporaryDir folder;
     Programm window(std::filesystem::path(folder.path().toStdString()));
     window.show();
-    blinkwerk::closeOnTerminationRequest(&window);
+    blinkwerk::closeOnTerminationRequest(&window, [&window] { window.closeForTermination(); });
     QTest::mouseClick(window.Picture1, Qt::LeftButton);
     ASSERT_TRUE(window.info());
     ASSERT_FALSE(window.isEnabled());
@@ -116,4 +117,12 @@ TEST(BlinkwerkProgram, terminationRequestClosesTheWindowWithTheDialogOpen)
     EXPECT_EQ(window.info(), nullptr);
     ASSERT_EQ(port.writtenBytes().size(), before + 1);
     EXPECT_EQ(port.writtenBytes().back(), 0);
+}
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setFont(blinkwerk::dialogFont());
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
