@@ -2,7 +2,7 @@
 
 #include "hidrelay.h"
 
-#include <hidapi/hidapi.h>
+#include <hidapi.h>
 
 #include <cerrno>
 #include <cwchar>

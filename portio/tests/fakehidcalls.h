@@ -28,7 +28,7 @@ public:
         bool present = true;
         bool denied = false;
         Answer answer = Answer::Right;
-        std::vector<std::vector<std::uint8_t>> reports; // command bytes as sent (without the report id)
+        std::vector<std::vector<std::uint8_t>> reports {}; // command bytes as sent (without the report id)
         int reads = 0;
     };
 
