@@ -288,7 +288,7 @@ private:
         m_nextLook = m_calls.now() + (m_calls.now() - started >= Stalled ? LookAgainWhenMute : LookAgain);
         FoundBoard *mine = nullptr;
         for (FoundBoard &board : boards)
-            if (board.state.serial == m_serial)
+            if (!mine && board.state.serial == m_serial)
                 mine = &board;
         closeAll(m_calls, boards, mine);
         if (!mine)
@@ -338,7 +338,7 @@ std::unique_ptr<PortBackend> openHidRelayOutput(HidCalls &calls, const OutputSpe
             whyNot = "several USB HID relay boards (" + serialsOf(boards) + "): choose one with hidrelay:SERIAL";
     } else {
         for (const FoundBoard &board : boards)
-            if (board.state.serial == spec.serial)
+            if (!chosen && board.state.serial == spec.serial)
                 chosen = &board;
         if (!chosen && !boards.empty() && denied == 0)
             whyNot = "no USB HID relay board with serial " + spec.serial + " (found: " + serialsOf(boards) + ")";
