@@ -1,5 +1,6 @@
 // USB HID relay boards: finding them, and the reports that switch them.
-// The calls to the device go through HidCalls (hidrelay_hidapi.cpp).
+// The calls to the device go through HidCalls; hidrelay_hidapi.cpp binds
+// them to hidapi, hidrelay_none.cpp stands in where the build has no hidapi.
 
 #include "hidrelay.h"
 
@@ -367,16 +368,6 @@ void listHidRelayOutputs(HidCalls &calls, std::vector<OutputEntry> &entries)
     }
     if (denied > 0)
         entries.push_back({"hidrelay", "USB-Relaiskarte ohne Zugriff (udev-Regel 70-blinkwerk-hidrelay.rules fehlt)"});
-}
-
-std::unique_ptr<PortBackend> openHidRelayOutput(const OutputSpec &spec, OutputRole role, std::string &whyNot)
-{
-    return openHidRelayOutput(systemHidCalls(), spec, role, whyNot);
-}
-
-void listHidRelayOutputs(std::vector<OutputEntry> &entries)
-{
-    listHidRelayOutputs(systemHidCalls(), entries);
 }
 
 } // namespace portio

@@ -51,8 +51,8 @@ namespace portio {
 
 class PortBackend;
 
-// The hidapi calls the backend makes; the real ones come from
-// systemHidCalls(), tests pass a model of the board.
+// The hidapi calls the backend makes: hidapi itself in hidrelay_hidapi.cpp,
+// a model of the boards in tests.
 class HidCalls
 {
 public:
@@ -79,14 +79,14 @@ public:
     virtual std::chrono::steady_clock::time_point now() { return std::chrono::steady_clock::now(); }
 };
 
-// hidapi (hidraw on Linux); hidapi is initialised at the first call.
-HidCalls &systemHidCalls();
-
+// The backend and the lister over the given calls.
 std::unique_ptr<PortBackend> openHidRelayOutput(HidCalls &calls, const OutputSpec &spec, OutputRole role,
                                                 std::string &whyNot);
 void listHidRelayOutputs(HidCalls &calls, std::vector<OutputEntry> &entries);
 
-// The same through systemHidCalls().
+// The same through hidapi (hidraw on Linux), initialised at the first call.
+// A build without hidapi, or a hidapi that cannot start (as under wine),
+// lists nothing and says so when asked to open.
 std::unique_ptr<PortBackend> openHidRelayOutput(const OutputSpec &spec, OutputRole role, std::string &whyNot);
 void listHidRelayOutputs(std::vector<OutputEntry> &entries);
 

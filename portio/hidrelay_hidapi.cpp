@@ -2,6 +2,8 @@
 
 #include "hidrelay.h"
 
+#include "portbackend.h"
+
 #include <hidapi.h>
 
 #include <cerrno>
@@ -67,7 +69,6 @@ public:
         return text ? narrow(text) : std::string("unknown error");
     }
 
-private:
     bool initialised()
     {
         if (!m_tried) {
@@ -77,16 +78,31 @@ private:
         return m_ok;
     }
 
+private:
     bool m_tried = false;
     bool m_ok = false;
 };
 
-} // namespace
-
-HidCalls &systemHidCalls()
+SystemHidCalls &systemHidCalls()
 {
     static SystemHidCalls calls;
     return calls;
+}
+
+} // namespace
+
+std::unique_ptr<PortBackend> openHidRelayOutput(const OutputSpec &spec, OutputRole role, std::string &whyNot)
+{
+    if (!systemHidCalls().initialised()) {
+        whyNot = "USB HID devices cannot be reached here (hid_init failed)";
+        return nullptr;
+    }
+    return openHidRelayOutput(systemHidCalls(), spec, role, whyNot);
+}
+
+void listHidRelayOutputs(std::vector<OutputEntry> &entries)
+{
+    listHidRelayOutputs(systemHidCalls(), entries);
 }
 
 } // namespace portio

@@ -1,32 +1,19 @@
-// Builds without hidapi: no board is ever found, and the opener says why.
+// Builds without hidapi: no board is listed, and the opener says why.
 
 #include "hidrelay.h"
 
+#include "portbackend.h"
+
 namespace portio {
 
-namespace {
-
-class NoHidCalls final : public HidCalls
+std::unique_ptr<PortBackend> openHidRelayOutput(const OutputSpec &, OutputRole, std::string &whyNot)
 {
-public:
-    std::vector<Device> enumerate(std::uint16_t, std::uint16_t) override { return {}; }
-    Handle open(const std::string &, bool &denied) override
-    {
-        denied = false;
-        return nullptr;
-    }
-    int sendFeatureReport(Handle, const std::uint8_t *, std::size_t) override { return -1; }
-    int getFeatureReport(Handle, std::uint8_t *, std::size_t) override { return -1; }
-    void close(Handle) override {}
-    std::string lastError(Handle) override { return "built without hidapi"; }
-};
+    whyNot = "this build has no support for USB HID relay boards (built without hidapi)";
+    return nullptr;
+}
 
-} // namespace
-
-HidCalls &systemHidCalls()
+void listHidRelayOutputs(std::vector<OutputEntry> &)
 {
-    static NoHidCalls calls;
-    return calls;
 }
 
 } // namespace portio
