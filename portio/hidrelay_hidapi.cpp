@@ -2,11 +2,11 @@
 
 #include "hidrelay.h"
 
+#include "hidaccess.h"
 #include "portbackend.h"
 
 #include <hidapi.h>
 
-#include <cerrno>
 #include <cwchar>
 
 namespace portio {
@@ -41,9 +41,8 @@ public:
         denied = false;
         if (!initialised())
             return nullptr;
-        errno = 0;
         hid_device *device = hid_open_path(path.c_str());
-        denied = !device && (errno == EACCES || errno == EPERM);
+        denied = !device && hidAccessDenied(path);
         return device;
     }
 
