@@ -9,8 +9,9 @@ BLINKWERK_BUILD=${BLINKWERK_BUILD:-$BLINKWERK_ROOT/build}
 
 # Packages every build needs: toolchain, Qt Widgets, GoogleTest, clang with
 # its libFuzzer and sanitizer runtimes, and the font the windows are laid
-# out with.
-BLINKWERK_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgtest-dev fonts-liberation)
+# out with; hidapi for USB HID relay boards.
+BLINKWERK_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgtest-dev fonts-liberation
+                    pkg-config libhidapi-dev)
 
 install_missing() {
     local missing=() pkg
