@@ -2,6 +2,8 @@
 // the byte (see netoutput.h for the contract).
 #include "netoutput_p.h"
 
+#include "notice.h"
+
 #include "artnetpacket.h"
 #include "outputspec.h"
 #include "portbackend.h"
@@ -39,8 +41,8 @@ class NetListener final : public PortBackend
 {
 public:
     NetListener(NetProtocol protocol, const OutputSpec &spec)
-        : m_protocol(protocol), m_spec(spec), m_port(netPort(protocol)), m_bindFault(formatOutputSpec(spec)),
-          m_packetFault(formatOutputSpec(spec))
+        : m_protocol(protocol), m_spec(spec), m_name(formatOutputSpec(spec)), m_port(netPort(protocol)),
+          m_bindFault(m_name)
     {
         bind();
     }
@@ -126,10 +128,10 @@ private:
 
     void dropped(const char *reason, const QHostAddress &from)
     {
-        ++m_dropped;
-        m_packetFault.report("dropped a malformed packet from " + from.toString().toStdString() + " (" + reason
-                                 + "); further ones are dropped without a word",
-                             {});
+        // Said for the first one only: a stream of them must not flood the terminal.
+        if (m_dropped++ == 0)
+            notice(m_name, "dropped a malformed packet from " + from.toString().toStdString() + " (" + reason
+                               + "); further ones are dropped without a word");
     }
 
     void takeSacn(std::span<const std::uint8_t> bytes, const QHostAddress &from)
@@ -223,13 +225,14 @@ private:
 
     NetProtocol m_protocol;
     OutputSpec m_spec;
+    std::string m_name;
     std::uint16_t m_port;
     QUdpSocket m_socket;
     bool m_bound = false;
     QSet<int> m_joined;
     bool m_joinedDefault = false;
     Clock::time_point m_tried;
-    FaultNotice m_bindFault, m_packetFault;
+    FaultNotice m_bindFault;
     std::array<std::uint8_t, 2048> m_buffer{};
     sacn::DataPacket m_sacn;
     artnet::DmxPacket m_artnet;
