@@ -9,8 +9,10 @@ BLINKWERK_BUILD=${BLINKWERK_BUILD:-$BLINKWERK_ROOT/build}
 
 # Packages every build needs: toolchain, Qt Widgets, GoogleTest, clang with
 # its libFuzzer and sanitizer runtimes, and the font the windows are laid
-# out with.
-BLINKWERK_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgtest-dev fonts-liberation)
+# out with. The sACN and Art-Net tests talk to olad (ola, driven through
+# ola-python) inside network namespaces they make with iproute2.
+BLINKWERK_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgtest-dev fonts-liberation
+                    ola ola-python iproute2)
 
 install_missing() {
     local missing=() pkg
