@@ -54,6 +54,7 @@ public:
         if (port != Lpt1DataPort)
             return 0;
         drain();
+        forgetSilent();
         const Source *s = current();
         return s ? s->byte : 0;
     }
@@ -64,13 +65,14 @@ public:
         if (now - m_tried >= RetryAfter && (!m_bound || m_protocol == NetProtocol::Sacn))
             bind();
         drain();
+        forgetSilent();
     }
 
     std::string status() const override
     {
         if (!m_bound)
             return "kein Empfang";
-        const Source *s = const_cast<NetListener *>(this)->current();
+        const Source *s = current();
         if (!s)
             return "kein Sender";
         return "Sender: " + s->name;
@@ -211,14 +213,21 @@ private:
         std::erase_if(m_sources, [&](const Source &s) { return s.key == key; });
     }
 
-    // The source shown: the highest priority, among equals the one heard last.
-    const Source *current()
+    void forgetSilent()
     {
         const auto now = Clock::now();
         std::erase_if(m_sources, [&](const Source &s) { return now - s.heard > SourceTimeout; });
+    }
+
+    // The source shown: the highest priority, among equals the one heard
+    // last; one silent too long counts no more.
+    const Source *current() const
+    {
+        const auto now = Clock::now();
         const Source *best = nullptr;
         for (const Source &s : m_sources)
-            if (!best || s.priority > best->priority || (s.priority == best->priority && s.heard > best->heard))
+            if (now - s.heard <= SourceTimeout
+                && (!best || s.priority > best->priority || (s.priority == best->priority && s.heard > best->heard)))
                 best = &s;
         return best;
     }
