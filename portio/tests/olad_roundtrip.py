@@ -245,6 +245,8 @@ def main():
     ns_olad, ns_ours = f"bwolad{tag}", f"bwnet{tag}"
     config = tempfile.mkdtemp(prefix="bw-olad-")
     os.chmod(config, 0o755)
+    # The sender keeps its component id in the user's settings: a folder of the test's own.
+    os.environ["XDG_CONFIG_HOME"] = os.path.join(config, "settings")
     try:
         run("ip", "netns", "add", ns_olad)
         run("ip", "netns", "add", ns_ours)
