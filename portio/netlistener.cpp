@@ -96,8 +96,7 @@ private:
         }
         if (m_protocol != NetProtocol::Sacn)
             return;
-        const auto g = sacn::multicastGroup(m_spec.universe);
-        const QHostAddress group(quint32(g[0]) << 24 | quint32(g[1]) << 16 | quint32(g[2]) << 8 | g[3]);
+        const QHostAddress group = sacnGroup(m_spec.universe);
         const auto interfaces = QNetworkInterface::allInterfaces();
         for (const QNetworkInterface &i : interfaces) {
             const auto flags = i.flags();

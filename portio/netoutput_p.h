@@ -15,6 +15,9 @@ namespace portio {
 
 struct OutputSpec;
 
+// The sACN multicast group of a universe: 239.255.hi.lo.
+QHostAddress sacnGroup(int universe);
+
 // The UDP port the protocol uses in this process.
 std::uint16_t netPort(NetProtocol protocol);
 

@@ -5,6 +5,7 @@
 #include "notice.h"
 #include "outputspec.h"
 #include "portbackend.h"
+#include "sacnpacket.h"
 
 #include <QHostInfo>
 #include <QNetworkInterface>
@@ -50,6 +51,12 @@ bool someInterfaceUp()
 }
 
 } // namespace
+
+QHostAddress sacnGroup(int universe)
+{
+    const auto g = sacn::multicastGroup(universe);
+    return QHostAddress{quint32(g[0]) << 24 | quint32(g[1]) << 16 | quint32(g[2]) << 8 | g[3]};
+}
 
 std::uint16_t netPort(NetProtocol protocol)
 {

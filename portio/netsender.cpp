@@ -130,8 +130,7 @@ private:
     {
         m_scanned = Clock::now();
         if (m_protocol == NetProtocol::Sacn) {
-            const auto g = sacn::multicastGroup(m_spec.universe);
-            m_destinations = {QHostAddress(quint32(g[0]) << 24 | quint32(g[1]) << 16 | quint32(g[2]) << 8 | g[3])};
+            m_destinations = {sacnGroup(m_spec.universe)};
             return;
         }
         QList<QHostAddress> found;

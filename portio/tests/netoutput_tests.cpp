@@ -165,9 +165,10 @@ TEST_P(NetOutput, SenderStreamsChangesRepeatsAndEnds)
     const Decoded off = decode(protocol, wire.next());
     EXPECT_EQ(off.levels, Bytes(512, 0));
     EXPECT_EQ(off.options, 0);
-    if (protocol == NetProtocol::Sacn)
+    if (protocol == NetProtocol::Sacn) {
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(decode(protocol, wire.next()).options, portio::sacn::OptionStreamTerminated);
+    }
     EXPECT_TRUE(wire.next(200).empty());
 }
 

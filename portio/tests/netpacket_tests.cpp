@@ -184,8 +184,9 @@ TEST(ArtNetPacket, DmxPacketLayout)
             {"SubUni and Net", 14, c.subUniNet},
             {"Length, even, high byte first", 16, c.length},
         });
-        if (c.levels % 2)
+        if (c.levels % 2) {
             EXPECT_EQ(b.back(), 0) << "padding";
+        }
     }
 }
 
