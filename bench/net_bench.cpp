@@ -177,7 +177,7 @@ int main(int argc, char **argv)
             sender->service();
     });
     bench::row("bare 100 Hz loop, CPU", 100 * bare / seconds, "%");
-    bench::row("sACN listener, 44 packets/s: CPU vs bare loop", listening / bare, "x");
+    bench::row("sACN listener, 44 pkt/s: CPU vs bare loop", listening / bare, "x");
     bench::row("sACN sender, 50 ms steps: CPU vs bare loop", sending / bare, "x");
     return 0;
 }
