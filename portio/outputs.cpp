@@ -1,10 +1,14 @@
 #include "outputs.h"
 
-#include "registerfile.h"
+#include "artnetoutput.h"
+#include "gpiorelay.h"
+#include "hidrelay.h"
 #include "notice.h"
 #include "parallelport.h"
 #include "portbackend.h"
 #include "portio.h"
+#include "registerfile.h"
+#include "sacnoutput.h"
 
 #include <algorithm>
 #include <utility>
@@ -125,6 +129,10 @@ std::unique_ptr<PortBackend> openRegisterOutput(const OutputSpec &spec, OutputRo
 const OutputKind Kinds[] = {
     {OutputSpec::Kind::Lpt1, openLpt1Output, listLpt1Outputs, ReadBack::Device},
     {OutputSpec::Kind::Register, openRegisterOutput, nullptr, ReadBack::Device},
+    {OutputSpec::Kind::HidRelay, openHidRelayOutput, listHidRelayOutputs, ReadBack::Device},
+    {OutputSpec::Kind::Gpio, openGpioRelayOutput, listGpioRelayOutputs, ReadBack::Mirror},
+    {OutputSpec::Kind::Sacn, openSacnOutput, listSacnOutputs, ReadBack::Device},
+    {OutputSpec::Kind::ArtNet, openArtNetOutput, listArtNetOutputs, ReadBack::Device},
 };
 
 const OutputKind *kindRow(OutputSpec::Kind kind)
