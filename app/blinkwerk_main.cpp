@@ -1,4 +1,5 @@
 #include "dialogfont.h"
+#include "outputlock.h"
 #include "outputstartup.h"
 #include "patternfile.h"
 #include "patternfolder.h"
@@ -15,7 +16,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <memory>
 #include <optional>
 
 namespace {
@@ -55,12 +55,12 @@ int main(int argc, char *argv[])
 
     // Taken before the window opens, whose first act is a port write; held
     // until main returns, after the port is closed.
-    auto portLock = std::make_unique<portio::PortLock>(portio::portLockKey());
-    if (portLock->state() == portio::PortLock::State::Busy)
+    blinkwerk::OutputLock portLock;
+    if (portLock.state() == portio::PortLock::State::Busy)
         return refuseSecondSequencer();
-    if (portLock->state() == portio::PortLock::State::Failed)
+    if (portLock.state() == portio::PortLock::State::Failed)
         std::fprintf(stderr, "LPT1: cannot make sure no other blinkwerk drives the port (%s); running anyway\n",
-                     portLock->error().c_str());
+                     portLock.error().c_str());
 
     // Beside a program that is not installed while the user may write
     // there, else the user's data folder, which the first save creates.
@@ -71,20 +71,7 @@ int main(int argc, char *argv[])
         Programm window(patternFolder);
         blinkwerk::closeOnTerminationRequest(&window, [&window] { window.closeForTermination(); });
         window.outputs.remember = &blinkwerk::rememberOutput;
-        // A switch takes the new output's lock first and lets go of the old
-        // one only after the old output got its 0.
-        window.outputs.select = [&portLock, lockKey = portio::portLockKey()](const portio::OutputSpec &spec) mutable {
-            const std::string key = portio::portLockKey(spec);
-            if (key == lockKey) // held already: a second lock of this process would find it busy
-                return portio::selectOutput(spec);
-            auto lock = std::make_unique<portio::PortLock>(key);
-            if (lock->state() == portio::PortLock::State::Busy)
-                return portio::OutputSelection{portio::OutputSelection::Refused, {}};
-            const portio::OutputSelection selection = portio::selectOutput(spec);
-            portLock = std::move(lock);
-            lockKey = key;
-            return selection;
-        };
+        window.outputs.select = [&portLock](const portio::OutputSpec &spec) { return portLock.select(spec); };
         // Backends retry and refresh on their own between port calls: a Stop
         // whose 0 met a busy port is written once the port is free again.
         QTimer portService;

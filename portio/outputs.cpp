@@ -232,7 +232,7 @@ BoundOutput bindOutput(const OutputSpec &spec, OutputRole role, bool automatic)
     if ((bound.backend = openOutput(spec, role, why))) {
         const bool lpt1 = spec.kind == OutputSpec::Kind::Lpt1;
         bound.inUse = lpt1 ? "lpt1, the parallel port" : bound.spec;
-        bound.description = lpt1 ? "lpt1 (Parallelport)" : bound.spec;
+        bound.description = lpt1 ? "LPT1 (Parallelport)" : bound.spec;
         return bound;
     }
     if (spec.kind == OutputSpec::Kind::Lpt1 && automatic) {
@@ -262,7 +262,7 @@ BoundOutput bindOutput(const OutputSpec &spec, OutputRole role, bool automatic)
         notice(bound.spec, why + "; using " + bound.inUse);
     if (spec.kind == OutputSpec::Kind::Lpt1) {
         bound.inUse = "lpt1, " + bound.inUse;
-        bound.description = "lpt1 (" + shown + ")";
+        bound.description = "LPT1 (" + shown + ")";
     } else {
         bound.spec = fallbackSpec;
         bound.description = shown;

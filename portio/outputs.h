@@ -51,7 +51,7 @@ struct BoundOutput
     std::unique_ptr<PortBackend> backend;
     std::string spec;        // the canonical spec of what serves (lpt1 stays lpt1 when it falls back)
     std::string inUse;       // English, for standard error: "lpt1, the simulated register /run/user/1000/blinkwerk-lpt1"
-    std::string description; // German, for tooltips: "lpt1 (simuliertes Register /run/user/1000/blinkwerk-lpt1)"
+    std::string description; // German, for tooltips: "LPT1 (simuliertes Register /run/user/1000/blinkwerk-lpt1)"
     std::string failure;     // why spec could not be opened; empty when it was
 };
 BoundOutput bindOutput(const OutputSpec &spec, OutputRole role, bool automatic);
