@@ -153,12 +153,15 @@ private:
     // comes back when it has; never more than one frame per pause.
     void pump()
     {
-        if (!m_open || m_stage == Stage::Waking || m_pacer.isActive())
+        if (!m_open || m_stage == Stage::Waking)
             return;
-        if (m_lastSend.isValid() && m_lastSend.elapsed() < SerialRelayGapMs) {
-            m_pacer.start(int(SerialRelayGapMs - m_lastSend.elapsed()));
+        const bool paused = m_lastSend.isValid() && m_lastSend.elapsed() < SerialRelayGapMs;
+        if (paused) {
+            if (!m_pacer.isActive())
+                m_pacer.start(int(SerialRelayGapMs - m_lastSend.elapsed()));
             return;
         }
+        // The pause is over even if its timer has not come round yet.
         const QByteArray bytes = nextBytes();
         if (!bytes.isEmpty() && send(bytes))
             m_pacer.start(SerialRelayGapMs);
