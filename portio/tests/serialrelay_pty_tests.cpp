@@ -162,6 +162,7 @@ TEST(SerialRelayPty, LcusTwentyStepsStopAndClose)
         EXPECT_EQ(step(rig, *backend, byte, frames.size() / 4), frames) << "step to " << int(byte);
         EXPECT_EQ(backend->inp32(portio::Lpt1DataPort), byte);
         previous = byte;
+        ASSERT_FALSE(HasFailure());
     }
     // Stop's 0: only the relays still on.
     EXPECT_EQ(step(rig, *backend, 0, 4), lcusFrames(0xC3, 0x00));
@@ -194,8 +195,10 @@ TEST(SerialRelayPty, IcseWakesTheBoardTwentyStepsStopAndClose)
     ASSERT_TRUE(waitFor([&] { return rig.board.commands().size() == 3; }));
     EXPECT_EQ(rig.since(0), (Bytes{0x50, 0x51, 0xFF}));
 
-    for (std::uint8_t byte : Steps)
+    for (std::uint8_t byte : Steps) {
         EXPECT_EQ(step(rig, *backend, byte, 1), Bytes{portio::icseByte(byte)}) << "step to " << int(byte);
+        ASSERT_FALSE(HasFailure());
+    }
     EXPECT_EQ(step(rig, *backend, 0, 1), Bytes{0xFF});
 
     // A burst after a pause: its first byte at once, then only the newest
