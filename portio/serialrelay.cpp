@@ -279,24 +279,30 @@ std::unique_ptr<PortBackend> openSerialRelayOutput(const OutputSpec &spec, Outpu
     return relay;
 }
 
+OutputEntry serialRelayEntry(const std::string &location, const std::string &portName, const std::string &description,
+                             const std::string &manufacturer)
+{
+    OutputSpec spec;
+    spec.kind = OutputSpec::Kind::Serial;
+    // A device path where the platform has one (/dev/ttyUSB0), else the
+    // port's name (COM3).
+    spec.path = !location.empty() && location.front() == '/' ? location : portName;
+    std::string about;
+    for (const std::string &part : {description, manufacturer})
+        if (!part.empty() && part != about)
+            about += (about.empty() ? "" : ", ") + part;
+    std::string text = "Serielle Relaiskarte an " + spec.path;
+    if (!about.empty())
+        text += " (" + about + ")";
+    return {formatOutputSpec(spec), text};
+}
+
 void listSerialRelayOutputs(std::vector<OutputEntry> &entries)
 {
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        OutputSpec spec;
-        spec.kind = OutputSpec::Kind::Serial;
-        // A device path where the platform has one (/dev/ttyUSB0), else the
-        // port's name (COM3).
-        const QString location = info.systemLocation();
-        spec.path = (location.startsWith(u'/') ? location : info.portName()).toStdString();
-        QStringList about;
-        for (const QString &part : {info.description().trimmed(), info.manufacturer().trimmed()})
-            if (!part.isEmpty() && !about.contains(part))
-                about << part;
-        std::string description = "Serielle Relaiskarte an " + spec.path;
-        if (!about.isEmpty())
-            description += " (" + about.join(QStringLiteral(", ")).toStdString() + ")";
-        entries.push_back({formatOutputSpec(spec), description});
-    }
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        entries.push_back(serialRelayEntry(info.systemLocation().toStdString(), info.portName().toStdString(),
+                                           info.description().trimmed().toStdString(),
+                                           info.manufacturer().trimmed().toStdString()));
 }
 
 } // namespace portio

@@ -37,6 +37,12 @@ class PortBackend;
 std::unique_ptr<PortBackend> openSerialRelayOutput(const OutputSpec &spec, OutputRole role, std::string &whyNot);
 void listSerialRelayOutputs(std::vector<OutputEntry> &entries);
 
+// The list entry of one serial port: its spec (the device path where the
+// platform has one, else the port's name) and a German description with
+// what the port says of itself.
+OutputEntry serialRelayEntry(const std::string &location, const std::string &portName, const std::string &description,
+                             const std::string &manufacturer);
+
 // What a user lacking permission for a serial port is told to do on this
 // platform (one file per platform).
 std::string serialAccessHint();

@@ -291,6 +291,25 @@ TEST(SerialRelayPty, OpenerRefusals)
     EXPECT_NE(portio::serialAccessHint().find("dialout"), std::string::npos);
 }
 
+TEST(SerialRelayList, OneEntryPerPortWithWhatItSaysOfItself)
+{
+    const struct
+    {
+        std::string location, name, description, manufacturer, spec, text;
+    } cases[] = {
+        {"/dev/ttyUSB0", "ttyUSB0", "USB-SERIAL CH340", "QinHeng Electronics", "serial:/dev/ttyUSB0,lcus",
+         "Serielle Relaiskarte an /dev/ttyUSB0 (USB-SERIAL CH340, QinHeng Electronics)"},
+        {"/dev/ttyUSB1", "ttyUSB1", "FT232R", "FT232R", "serial:/dev/ttyUSB1,lcus", "Serielle Relaiskarte an /dev/ttyUSB1 (FT232R)"},
+        {"/dev/ttyS0", "ttyS0", "", "", "serial:/dev/ttyS0,lcus", "Serielle Relaiskarte an /dev/ttyS0"},
+        {"\\\\.\\COM3", "COM3", "", "wch.cn", "serial:COM3,lcus", "Serielle Relaiskarte an COM3 (wch.cn)"},
+    };
+    for (const auto &c : cases) {
+        const portio::OutputEntry entry = portio::serialRelayEntry(c.location, c.name, c.description, c.manufacturer);
+        EXPECT_EQ(entry.spec, c.spec);
+        EXPECT_EQ(entry.description, c.text);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
