@@ -64,6 +64,7 @@ bool SerialBoard::plugIn(const std::string &linkPath, std::string &error)
         m_awake = false;
         m_pending.clear();
         m_commands.clear();
+        m_commandTimesNs.clear();
         m_badFrames = 0;
         m_changedAtNs = nowNs();
     }
@@ -109,6 +110,7 @@ void SerialBoard::take(const std::uint8_t *bytes, long count)
             {
                 std::lock_guard lock(m_mutex);
                 m_commands.push_back({byte});
+                m_commandTimesNs.push_back(nowNs());
                 if (m_awake)
                     setRelays(std::uint8_t(~byte));
                 else if (byte == 0x50)
@@ -133,6 +135,7 @@ void SerialBoard::take(const std::uint8_t *bytes, long count)
         const std::uint8_t ch = m_pending[1], st = m_pending[2], sum = m_pending[3];
         if (ch >= 1 && ch <= 8 && st <= 1 && sum == std::uint8_t(0xA0 + ch + st)) {
             m_commands.push_back({m_pending.begin(), m_pending.begin() + 4});
+            m_commandTimesNs.push_back(nowNs());
             const auto mask = std::uint8_t(1u << (ch - 1));
             setRelays(std::uint8_t(st ? m_relays | mask : m_relays & ~mask));
             m_pending.erase(m_pending.begin(), m_pending.begin() + 4);
@@ -162,6 +165,12 @@ std::vector<std::vector<std::uint8_t>> SerialBoard::commands() const
 {
     std::lock_guard lock(m_mutex);
     return m_commands;
+}
+
+std::vector<long long> SerialBoard::commandTimesNs() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_commandTimesNs;
 }
 
 int SerialBoard::badFrames() const

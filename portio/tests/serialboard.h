@@ -40,6 +40,8 @@ public:
     // Every command taken since plugged in: LCUS frames (4 bytes each) or
     // ICSE bytes, as received.
     std::vector<std::vector<std::uint8_t>> commands() const;
+    // Steady-clock nanoseconds at which each of those commands was taken.
+    std::vector<long long> commandTimesNs() const;
     int badFrames() const;
     // Steady-clock nanoseconds of the last change of the relays.
     long long changedAtNs() const;
@@ -62,6 +64,7 @@ private:
     bool m_awake = false;
     std::vector<std::uint8_t> m_pending;
     std::vector<std::vector<std::uint8_t>> m_commands;
+    std::vector<long long> m_commandTimesNs;
     int m_badFrames = 0;
     long long m_changedAtNs = 0;
 };

@@ -178,6 +178,12 @@ TEST(SerialRelayPty, LcusTwentyStepsStopAndClose)
     QCoreApplication::processEvents();
     EXPECT_EQ(rig.since(first), lcusFrames(0x00, 0x03));
     EXPECT_EQ(rig.board.badFrames(), 0);
+    // Frames are paced. Checked loosely, by when the board's thread read
+    // them: a late read of one frame narrows the gap seen to the next, so
+    // only a third of the pause is required (back to back is about 0).
+    const std::vector<long long> times = rig.board.commandTimesNs();
+    for (std::size_t i = 1; i < times.size(); ++i)
+        EXPECT_GE(times[i] - times[i - 1], portio::SerialRelayGapMs * 1000000LL / 3) << "frame " << i;
 
     // Closing sends the 0, paced, before the port is let go.
     step(rig, *backend, 0x3C, 4);
