@@ -9,6 +9,7 @@
 #include "portio.h"
 #include "registerfile.h"
 #include "sacnoutput.h"
+#include "serialrelay.h"
 
 #include <algorithm>
 #include <utility>
@@ -130,6 +131,7 @@ const OutputKind Kinds[] = {
     {OutputSpec::Kind::Lpt1, openLpt1Output, listLpt1Outputs, ReadBack::Device},
     {OutputSpec::Kind::Register, openRegisterOutput, nullptr, ReadBack::Device},
     {OutputSpec::Kind::HidRelay, openHidRelayOutput, listHidRelayOutputs, ReadBack::Device},
+    {OutputSpec::Kind::Serial, openSerialRelayOutput, listSerialRelayOutputs, ReadBack::Mirror},
     {OutputSpec::Kind::Gpio, openGpioRelayOutput, listGpioRelayOutputs, ReadBack::Mirror},
     {OutputSpec::Kind::Sacn, openSacnOutput, listSacnOutputs, ReadBack::Device},
     {OutputSpec::Kind::ArtNet, openArtNetOutput, listArtNetOutputs, ReadBack::Device},

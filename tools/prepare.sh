@@ -7,12 +7,12 @@ set -euo pipefail
 BLINKWERK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BLINKWERK_BUILD=${BLINKWERK_BUILD:-$BLINKWERK_ROOT/build}
 
-# Packages every build needs: toolchain, Qt Widgets, GoogleTest, clang with
+# Packages every build needs: toolchain, Qt Widgets and SerialPort, GoogleTest, clang with
 # its libFuzzer and sanitizer runtimes, and the font the windows are laid
 # out with; hidapi for USB HID relay boards. The sACN and Art-Net tests talk
 # to olad (ola, driven through ola-python) inside network namespaces they
 # make with iproute2.
-BLINKWERK_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev libgtest-dev fonts-liberation
+BLINKWERK_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev libgtest-dev fonts-liberation
                     pkg-config libhidapi-dev ola ola-python iproute2)
 
 install_missing() {

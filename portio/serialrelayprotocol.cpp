@@ -1,0 +1,27 @@
+#include "serialrelayprotocol.h"
+
+namespace portio {
+
+LcusFrame lcusFrame(int channel, bool on)
+{
+    const auto ch = std::uint8_t(channel);
+    const auto st = std::uint8_t(on ? 1 : 0);
+    return {0xA0, ch, st, std::uint8_t(0xA0 + ch + st)};
+}
+
+std::optional<LcusFrame> LcusRelays::next()
+{
+    const std::uint8_t due = pending();
+    if (due == 0)
+        return std::nullopt;
+    int bit = 0;
+    while (!(due & (1u << bit)))
+        ++bit;
+    const auto mask = std::uint8_t(1u << bit);
+    const bool on = (m_wanted & mask) != 0;
+    m_sent = std::uint8_t(on ? m_sent | mask : m_sent & ~mask);
+    m_unknown = std::uint8_t(m_unknown & ~mask);
+    return lcusFrame(bit + 1, on);
+}
+
+} // namespace portio
