@@ -495,6 +495,13 @@ QMenu *Programm::openOutputMenu(const QPoint &globalPos)
     for (const portio::OutputEntry &entry : entries) {
         QAction *action = menu->addAction(QString::fromStdString(entry.description) + QLatin1Char('\t')
                                           + QString::fromStdString(entry.spec));
+        // A lister may name what the user still has to complete (a GPIO
+        // chip without its lines): shown, but not offered as a choice.
+        std::string incomplete;
+        if (!portio::parseOutputSpec(entry.spec, incomplete)) {
+            action->setEnabled(false);
+            continue;
+        }
         action->setCheckable(true);
         action->setChecked(entry.spec == inUse);
         action->setData(QString::fromStdString(entry.spec));
@@ -509,7 +516,7 @@ void Programm::chooseOutput(const std::string &spec)
 {
     std::string error;
     const std::optional<portio::OutputSpec> output = portio::parseOutputSpec(spec, error);
-    if (!output) { // the listers give what parses; this would be a fault of theirs
+    if (!output) { // the menu offers only what parses
         outputs.presentFailure(this, QString::fromStdString(spec + ": " + error));
         return;
     }

@@ -56,7 +56,10 @@ TEST(OutputMenu, aChoiceSwitchesAtOnceTheOldOutputGetsZeroAndTheNewTheNextByte)
     QStringList failures;
     {
         Programm w(patterns.path().toStdString());
-        w.outputs.list = [&] { return std::vector<portio::OutputEntry>{{specA, "Register A"}, {specB, "Register B"}}; };
+        w.outputs.list = [&] {
+            return std::vector<portio::OutputEntry>{
+                {specA, "Register A"}, {specB, "Register B"}, {"gpio:gpiochip0:", "GPIO-Chip gpiochip0"}};
+        };
         w.outputs.remember = [&](const std::string &spec) { remembered.push_back(spec); };
         w.outputs.presentFailure = [&](QWidget *, const QString &text) { failures << text; };
         w.show();
@@ -78,13 +81,15 @@ TEST(OutputMenu, aChoiceSwitchesAtOnceTheOldOutputGetsZeroAndTheNewTheNextByte)
         QMenu *menu = rightClick(w, w.Label14);
         ASSERT_TRUE(menu);
         const QList<QAction *> actions = menu->actions();
-        ASSERT_EQ(actions.size(), 4); // title, separator, A, B
+        ASSERT_EQ(actions.size(), 5); // title, separator, A, B, the chip still to be completed
         EXPECT_EQ(actions[0]->text(), "Ausgang");
         EXPECT_FALSE(actions[0]->isEnabled());
         EXPECT_TRUE(actions[1]->isSeparator());
         EXPECT_EQ(actions[2]->text(), "Register A\t" + QString::fromStdString(specA));
         EXPECT_TRUE(actions[2]->isChecked());
         EXPECT_FALSE(actions[3]->isChecked());
+        EXPECT_TRUE(actions[3]->isEnabled());
+        EXPECT_FALSE(actions[4]->isEnabled()) << "a spec that does not parse is shown, not offered";
 
         actions[3]->trigger();
         EXPECT_EQ(byteOf(a), 0) << "the old output is switched off";
