@@ -84,7 +84,7 @@ std::string helpText(const std::string &program)
              "  --output SPEC    "
            + (monitor ? "show the output SPEC names\n" : "drive the output SPEC names\n")
            + "  --list-outputs   print every output found on this machine, one a line, with\n"
-             "                   the SPEC that selects it, and exit\n"
+             "                   its SPEC first, and exit\n"
              "  --help           print this text and exit\n"
              "\n"
              "SPEC:\n"

@@ -2,7 +2,7 @@
 // The command line and environment of both programs, without Qt: which
 // output a program uses and what it does before any window opens.
 //
-//   --output SPEC, --output=SPEC  the output (see outputspec.h for SPEC)
+//   --output SPEC, --output=SPEC  the output (see outputname.h for SPEC)
 //   --list-outputs                print the outputs found and end
 //   --help, -h                    print the usage and end
 // Arguments with one dash are left to Qt (-platform, -style, ...); any
@@ -16,7 +16,7 @@
 // remembered one that no longer parses is skipped with a warning.
 
 #include "outputs.h"
-#include "outputspec.h"
+#include "outputname.h"
 
 #include <optional>
 #include <string>

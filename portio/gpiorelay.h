@@ -7,7 +7,7 @@
 // Contract of the backend that openGpioRelayOutput returns (spec
 // gpio:CHIP:L1,...[,active-low]; CHIP is "gpiochipN", taken as /dev/gpiochipN,
 // or a path):
-// - Holds: one line request for all the spec's lines, consumer "blinkwerk",
+// - Holds: one line request for all the lines named, consumer "blinkwerk",
 //   as outputs (with active-low: GPIO_V2_LINE_FLAG_ACTIVE_LOW, so that off
 //   is the logical 0 on every module). The chip's own descriptor is closed
 //   once the lines are requested.
@@ -38,7 +38,7 @@
 //   chip in the processor and within the bus's own bounds on an expander.
 
 #include "outputs.h"
-#include "outputspec.h"
+#include "outputname.h"
 #include "portbackend.h"
 
 #include <chrono>

@@ -38,7 +38,7 @@
 // no access (the reason names the udev rule) is found.
 
 #include "outputs.h"
-#include "outputspec.h"
+#include "outputname.h"
 
 #include <chrono>
 #include <cstddef>

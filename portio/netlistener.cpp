@@ -5,7 +5,7 @@
 #include "notice.h"
 
 #include "artnetpacket.h"
-#include "outputspec.h"
+#include "outputname.h"
 #include "portbackend.h"
 #include "portio.h"
 #include "sacnpacket.h"

@@ -3,7 +3,7 @@
 #include "netoutput_p.h"
 
 #include "notice.h"
-#include "outputspec.h"
+#include "outputname.h"
 #include "portbackend.h"
 #include "sacnpacket.h"
 

@@ -3,7 +3,7 @@
 #include "netoutput_p.h"
 
 #include "artnetpacket.h"
-#include "outputspec.h"
+#include "outputname.h"
 #include "portbackend.h"
 #include "portio.h"
 #include "sacnpacket.h"

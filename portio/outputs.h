@@ -9,7 +9,7 @@
 // A kind that this build or platform lacks answers its opener with a reason
 // that says so and lists nothing.
 
-#include "outputspec.h"
+#include "outputname.h"
 
 #include <memory>
 #include <string>

@@ -5,7 +5,7 @@
 // value). LptOut/LptIn are the two routines the programs call; they address
 // the data register of LPT1 and nothing else.
 //
-// The programs name their output (see outputspec.h) with configureOutput
+// The programs name their output (see outputname.h) with configureOutput
 // before the first port call. The backend is bound lazily, on the first
 // call of any of these functions, and then serves until closePort or
 // selectOutput:

@@ -8,7 +8,7 @@
 // Both call service() every 100 ms like the programs do.
 
 #include "netoutput.h"
-#include "outputspec.h"
+#include "outputname.h"
 #include "portbackend.h"
 #include "portio.h"
 

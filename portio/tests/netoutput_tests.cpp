@@ -3,7 +3,7 @@
 
 #include "artnetpacket.h"
 #include "netoutput.h"
-#include "outputspec.h"
+#include "outputname.h"
 #include "portbackend.h"
 #include "portio.h"
 #include "sacnpacket.h"

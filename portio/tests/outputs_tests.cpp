@@ -1,10 +1,10 @@
-// The output a user names, and what the port layer makes of it: the SPEC
-// syntax, the mirror of write-only outputs, switching outputs at run time.
+// The output a user names, and what the port layer makes of it: how
+// outputs are named, the mirror of write-only outputs, switching outputs at run time.
 
 #include "childprocess.h"
 #include "registerfile.h"
 #include "outputs.h"
-#include "outputspec.h"
+#include "outputname.h"
 #include "portio.h"
 #include "portlock.h"
 #include "recordingport.h"

@@ -45,7 +45,7 @@ struct OutputSpec
 inline constexpr int MaxChannels = 8;
 inline constexpr int SlotsPerUniverse = 512;
 
-// The spec that text names, or nothing with a reason (English, one phrase)
+// The output that text names, or nothing with a reason (English, one phrase)
 // in error. Checks every field: a number out of range, a missing part, an
 // unknown kind or option and trailing text are refused.
 std::optional<OutputSpec> parseOutputSpec(std::string_view text, std::string &error);

@@ -1,4 +1,4 @@
-#include "outputspec.h"
+#include "outputname.h"
 
 #include <algorithm>
 #include <cctype>
