@@ -15,27 +15,58 @@ BLINKWERK_BUILD=${BLINKWERK_BUILD:-$BLINKWERK_ROOT/build}
 BLINKWERK_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev libgtest-dev fonts-liberation
                     pkg-config libhidapi-dev ola ola-python iproute2)
 
+# Runs a command as root: directly, through sudo -n, or through sudo when a
+# terminal can answer its question; else names the command and fails.
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+        sudo -n "$@"
+    elif command -v sudo >/dev/null 2>&1 && [ -t 0 ]; then
+        sudo "$@"
+    else
+        echo "Needs root:  $*" >&2
+        exit 1
+    fi
+}
+
 install_missing() {
     local missing=() pkg
     for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    local sudo=()
-    if [ "$(id -u)" -ne 0 ]; then
-        if command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
-            sudo=(sudo -n)
-        elif command -v sudo >/dev/null 2>&1 && [ -t 0 ]; then
-            sudo=(sudo)
-        else
-            echo "Missing Debian packages: ${missing[*]}" >&2
-            echo "Install them as root:  apt-get install ${missing[*]}" >&2
-            exit 1
-        fi
+    if [ "$(id -u)" -ne 0 ] && ! { command -v sudo >/dev/null 2>&1 && { sudo -n true 2>/dev/null || [ -t 0 ]; }; }; then
+        echo "Missing Debian packages: ${missing[*]}" >&2
+        echo "Install them as root:  apt-get install ${missing[*]}" >&2
+        exit 1
     fi
     echo "Installing: ${missing[*]}"
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Succeeds when apt knows a package to install for PACKAGE; a fresh machine
+# or container starts without package lists, so they are fetched once when
+# apt knows none for it.
+apt_knows() {
+    apt_candidate "$1" && return 0
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
+    apt_candidate "$1"
+}
+# Read whole: grep -q would end the pipe early, which pipefail counts as failure.
+apt_candidate() {
+    local policy
+    policy=$(apt-cache policy "$1" 2>/dev/null || true)
+    grep -q 'Candidate: [^(]' <<<"$policy"
+}
+
+# Fetches the .deb of PACKAGE into the current directory; lists that the
+# mirror has moved on from are fetched anew once and the download tried again.
+apt_download() {
+    apt-get download "$1" >/dev/null 2>&1 && return 0
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
+    apt-get download "$1" >/dev/null 2>&1
 }
 
 prepare() {
