@@ -5,6 +5,7 @@
 // old output's lock only after the old output got its 0.
 
 #include "portio.h"
+#include "lockkey.h"
 #include "portlock.h"
 
 #include <memory>

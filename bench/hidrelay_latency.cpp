@@ -7,7 +7,7 @@
 //     does, against the same loop without the read.
 // Prints rows of bench/run's table.
 
-#include "../portio/tests/uhidboard.h"
+#include "../outputs/hid/tests/uhidboard.h"
 #include "hidrelay.h"
 #include "portbackend.h"
 #include "stats.h"
