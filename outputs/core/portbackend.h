@@ -20,12 +20,19 @@
 // not be written, to find a device again, to repeat a network stream. It is
 // bounded like every other call.
 //
+// readPort is how the monitor reads the port: what the device holds, or nothing
+// when it cannot be read now (the caller then keeps the byte it knew and
+// says that the port cannot be read, rather than showing every lamp off).
+// By default the data register through inp32, for a backend whose reads
+// cannot fail.
+//
 // status names, for the user, what inp32 shows (the device's own state, or
 // only what was sent to it) and, where there is one, the present fault; an
 // empty text says nothing beyond the output's name.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace portio {
@@ -39,6 +46,7 @@ public:
     virtual ~PortBackend() = default;
     virtual void out32(std::int16_t port, std::int16_t value) = 0;
     virtual std::int16_t inp32(std::int16_t port) = 0;
+    virtual std::optional<std::uint8_t> readPort() { return static_cast<std::uint8_t>(inp32(Lpt1DataPort) & 0xFF); }
     virtual void service() {}
     virtual std::string status() const { return {}; }
 };
