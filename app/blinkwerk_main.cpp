@@ -1,11 +1,9 @@
 #include "dialogfont.h"
-#include "outputlock.h"
 #include "outputstartup.h"
 #include "patternfile.h"
 #include "patternfolder.h"
-#include "portio.h"
-#include "portlock.h"
 #include "programm.h"
+#include "programoutput.h"
 #include "termination.h"
 
 #include "precisetimers.h"
@@ -13,23 +11,23 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
-#include <QTimer>
 
 #include <cstdio>
 #include <optional>
 
 namespace {
 
-// A second sequencer on the same port: say so and end without writing it.
+// A second sequencer on the same device: say so and end without writing it.
 // The text also goes to standard error, for a start from a terminal or a
 // script, where a box nobody sees would leave the program hanging; a
 // termination request closes the box.
-int refuseSecondSequencer()
+int refuseSecondSequencer(const std::string &busy)
 {
-    const QString text = QStringLiteral(
-        "LPT1 wird bereits von einem anderen laufenden Blinkwerk angesteuert.\n"
-        "Dieses Blinkwerk wird beendet.");
+    const QString text = QStringLiteral("%1 wird bereits von einem anderen laufenden Blinkwerk angesteuert.\n"
+                                        "Dieses Blinkwerk wird beendet.")
+                             .arg(QString::fromStdString(busy));
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Blinkwerk"), text, QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
     blinkwerk::closeOnTerminationRequest(&box);
     // Said only now that a termination request closes the box.
     std::fprintf(stderr, "%s\n", text.toUtf8().constData());
@@ -43,8 +41,8 @@ int refuseSecondSequencer()
 int main(int argc, char *argv[])
 {
     // The output is settled, and a wrong one refused, before a window.
-    if (const std::optional<int> status =
-            blinkwerk::prepareOutput(argc, argv, "blinkwerk", portio::OutputRole::Sequencer))
+    blinkwerk::OutputChoice choice;
+    if (const std::optional<int> status = blinkwerk::prepareOutput(argc, argv, "blinkwerk", choice))
         return *status;
     blinkwerk::preferPreciseEventLoop();
     QApplication app(argc, argv);
@@ -53,14 +51,12 @@ int main(int argc, char *argv[])
     QApplication::setFont(blinkwerk::dialogFont());
     QApplication::setWindowIcon(QIcon(":/blinkwerk/icon.png"));
 
-    // Taken before the window opens, whose first act is a port write; held
-    // until main returns, after the port is closed.
-    blinkwerk::OutputLock portLock;
-    if (portLock.state() == portio::PortLock::State::Busy)
-        return refuseSecondSequencer();
-    if (portLock.state() == portio::PortLock::State::Failed)
-        std::fprintf(stderr, "LPT1: cannot make sure no other blinkwerk drives the port (%s); running anyway\n",
-                     portLock.error().c_str());
+    // Bound, with its device's lock, before the window opens, whose first
+    // act is a write; closed (its last byte out) only after the window is
+    // gone, and only then is the lock let go.
+    blinkwerk::ProgramOutput output(portio::OutputRole::Sequencer, choice);
+    if (output.bound().outcome == portio::OutputSelection::Refused)
+        return refuseSecondSequencer(output.bound().busy);
 
     // Beside a program that is not installed while the user may write
     // there, else the user's data folder, which the first save creates.
@@ -70,18 +66,11 @@ int main(int argc, char *argv[])
     {
         Programm window(patternFolder);
         blinkwerk::closeOnTerminationRequest(&window, [&window] { window.closeForTermination(); });
+        window.outputs = Programm::sessionHooks(output.session());
         window.outputs.remember = &blinkwerk::rememberOutput;
-        window.outputs.select = [&portLock](const portio::OutputSpec &spec) { return portLock.select(spec); };
-        // Backends retry and refresh on their own between port calls: a Stop
-        // whose 0 met a busy port is written once the port is free again.
-        QTimer portService;
-        QObject::connect(&portService, &QTimer::timeout, [] { portio::servicePort(); });
-        portService.start(100);
         window.show();
         status = QApplication::exec();
     } // the window's end may still write its 0
-    // The last byte is out (or said to be lost) before the lock is let go;
-    // nothing after this reaches the port.
-    portio::closePort();
+    output.close();
     return status;
 }

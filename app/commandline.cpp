@@ -56,12 +56,8 @@ std::optional<OutputChoice> chooseOutput(const OutputSources &sources, std::stri
         return parsed("--output", *sources.option);
     if (given(sources.environment))
         return parsed("BLINKWERK_OUTPUT", *sources.environment);
-    if (given(sources.registerFile)) {
-        OutputChoice choice{{}, false, "BLINKWERK_LPT_REGISTER"};
-        choice.spec.kind = portio::OutputSpec::Kind::Register;
-        choice.spec.path = *sources.registerFile;
-        return choice;
-    }
+    if (given(sources.registerFile))
+        return parsed("BLINKWERK_LPT_REGISTER", "register:" + *sources.registerFile);
     if (given(sources.remembered)) {
         std::string why;
         if (const auto spec = portio::parseOutputSpec(*sources.remembered, why))
@@ -70,6 +66,23 @@ std::optional<OutputChoice> chooseOutput(const OutputSources &sources, std::stri
     }
     return OutputChoice{{}, true, "the default"};
 }
+
+namespace {
+
+// One line per kind this build knows: its syntax, then what it is.
+std::string specTable()
+{
+    std::size_t width = 0;
+    for (const portio::OutputKind *kind : portio::outputKinds().kinds())
+        width = std::max(width, kind->syntax.size());
+    std::string text;
+    for (const portio::OutputKind *kind : portio::outputKinds().kinds())
+        text += "  " + std::string(kind->syntax) + std::string(width - kind->syntax.size() + 2, ' ')
+                + std::string(kind->help) + "\n";
+    return text;
+}
+
+} // namespace
 
 std::string helpText(const std::string &program)
 {
@@ -88,14 +101,8 @@ std::string helpText(const std::string &program)
              "  --help           print this text and exit\n"
              "\n"
              "SPEC:\n"
-             "  lpt1                             the parallel port, else the simulated register\n"
-             "  register:FILE                    a file as the register\n"
-             "  hidrelay[:SERIAL]                a USB HID relay board (the only one, or by serial)\n"
-             "  serial:PORT[,lcus|,icse]         a serial relay board (LCUS-type by default)\n"
-             "  gpio:CHIP:L1,...,L8[,active-low] up to eight GPIO lines, channel 1 first\n"
-             "  sacn:UNIVERSE[/START][@HOST]     sACN (E1.31); eight slots from START (1)\n"
-             "  artnet:UNIVERSE[/START][@HOST]   Art-Net; eight slots from START (1)\n"
-             "\n"
+           + specTable()
+           + "\n"
              "Environment:\n"
              "  BLINKWERK_OUTPUT=SPEC            as --output\n"
              "  BLINKWERK_LPT_REGISTER=FILE      as --output register:FILE\n"

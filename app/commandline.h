@@ -16,7 +16,6 @@
 // remembered one that no longer parses is skipped with a warning.
 
 #include "outputs.h"
-#include "outputname.h"
 
 #include <optional>
 #include <string>

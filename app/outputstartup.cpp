@@ -3,7 +3,7 @@
 #include "commandline.h"
 #include "console.h"
 #include "environment.h"
-#include "portio.h"
+#include "outputs.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -40,7 +40,7 @@ void rememberOutput(const std::string &spec)
         print(stderr, "Output: cannot remember the choice in " + settings.fileName().toStdString() + "\n");
 }
 
-std::optional<int> prepareOutput(int argc, char **argv, const char *program, portio::OutputRole role)
+std::optional<int> prepareOutput(int argc, char **argv, const char *program, OutputChoice &choice)
 {
     attachParentConsole();
     const CommandLine line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
@@ -61,17 +61,17 @@ std::optional<int> prepareOutput(int argc, char **argv, const char *program, por
     case CommandLine::Action::Run: break;
     }
     std::string error, warning;
-    const std::optional<OutputChoice> choice = chooseOutput(
+    const std::optional<OutputChoice> chosen = chooseOutput(
         {line.output, portio::environmentVariable("BLINKWERK_OUTPUT"),
          portio::environmentVariable("BLINKWERK_LPT_REGISTER"), rememberedOutput()},
         error, warning);
     if (!warning.empty())
         print(stderr, "Output: " + warning + "\n");
-    if (!choice) {
+    if (!chosen) {
         print(stderr, std::string(program) + ": " + error + "\nTry '" + program + " --help'.\n");
         return UsageExitStatus;
     }
-    portio::configureOutput(choice->spec, role, choice->automatic);
+    choice = *chosen;
     return std::nullopt;
 }
 

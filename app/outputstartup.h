@@ -5,19 +5,19 @@
 // the user made in the "Ausgang" menu, remembered in the user's INI file
 // (key "output").
 
-#include "outputs.h"
 
 #include <optional>
 #include <string>
 
 namespace blinkwerk {
 
-// Reads the command line, the environment and the remembered choice and
-// configures the port layer's output for role. Returns the exit status
-// when the program ends here (after --help or --list-outputs: 0; an
-// unknown argument or a malformed SPEC: 2, said on standard error),
-// nothing when it goes on.
-std::optional<int> prepareOutput(int argc, char **argv, const char *program, portio::OutputRole role);
+// Reads the command line, the environment and the remembered choice: the
+// output the program is to bind, in choice. Returns the exit status when
+// the program ends here (after --help or --list-outputs: 0; an unknown
+// argument or a malformed SPEC: 2, said on standard error), nothing when it
+// goes on.
+struct OutputChoice;
+std::optional<int> prepareOutput(int argc, char **argv, const char *program, OutputChoice &choice);
 
 // The remembered choice, as the user's INI file holds it.
 std::optional<std::string> rememberedOutput();

@@ -1,31 +1,30 @@
 #include "form1.h"
 #include "outputstartup.h"
-#include "portio.h"
+#include "programoutput.h"
 #include "termination.h"
 
 #include "precisetimers.h"
 
 #include <QApplication>
-#include <QTimer>
 
 #include <optional>
 
 int main(int argc, char *argv[])
 {
-    if (const std::optional<int> status =
-            blinkwerk::prepareOutput(argc, argv, "schaltblick", portio::OutputRole::Monitor))
+    blinkwerk::OutputChoice choice;
+    if (const std::optional<int> status = blinkwerk::prepareOutput(argc, argv, "schaltblick", choice))
         return *status;
     blinkwerk::preferPreciseEventLoop();
     QApplication app(argc, argv);
     QApplication::setApplicationName("schaltblick");
     QApplication::setApplicationVersion("1.00");
+    blinkwerk::ProgramOutput output(portio::OutputRole::Monitor, choice);
     Form1 window;
+    window.describeOutput = [&output] { return output.session().description(); };
+    window.outputStatus = [&output] { return output.session().status(); };
     blinkwerk::closeOnTerminationRequest(&window);
-    QTimer portService;
-    QObject::connect(&portService, &QTimer::timeout, [] { portio::servicePort(); });
-    portService.start(100);
     window.show();
     const int status = QApplication::exec();
-    portio::closePort();
+    output.close();
     return status;
 }

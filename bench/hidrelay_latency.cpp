@@ -60,7 +60,7 @@ int main(int argc, char **argv)
         return 1;
     }
     OutputSpec spec;
-    spec.kind = OutputSpec::Kind::HidRelay;
+    spec.kind = "hidrelay";
     std::unique_ptr<PortBackend> port;
     for (int i = 0; i < 100 && !port; ++i) {
         std::this_thread::sleep_for(50ms);

@@ -12,7 +12,7 @@
 #include "stats.h"
 
 #include "netoutput.h"
-#include "outputname.h"
+#include "outputs.h"
 #include "portbackend.h"
 #include "portio.h"
 #include "sacnpacket.h"

@@ -51,7 +51,7 @@ int main(int argc, char **argv)
             return 1;
         }
         portio::OutputSpec spec;
-        spec.kind = portio::OutputSpec::Kind::Serial;
+        spec.kind = "serial";
         spec.path = link;
         spec.protocol = icse ? portio::OutputSpec::SerialProtocol::Icse : portio::OutputSpec::SerialProtocol::Lcus;
         auto backend = portio::openSerialRelayOutput(spec, portio::OutputRole::Sequencer, error);

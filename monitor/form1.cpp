@@ -86,8 +86,9 @@ Form1::Form1(QWidget *parent)
 
 void Form1::refreshToolTip()
 {
-    const std::string status = portio::outputStatus();
-    const QString text = QStringLiteral("Ausgang: ") + QString::fromStdString(portio::outputDescription())
+    const std::string status = outputStatus ? outputStatus() : std::string();
+    const QString text = QStringLiteral("Ausgang: ")
+                         + QString::fromStdString(describeOutput ? describeOutput() : std::string())
                          + QLatin1Char('\n')
                          + (status.empty() ? QStringLiteral("zeigt den Zustand des Ausgangs selbst")
                                            : QString::fromStdString(status));

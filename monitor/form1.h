@@ -9,6 +9,8 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
+#include <string>
 
 class QLabel;
 class QTimer;
@@ -46,6 +48,11 @@ public:
     // e.g. "kein Sender"). Refreshed every 250 ms from the first tick on,
     // when it changed.
     void refreshToolTip();
+    // What refreshToolTip asks: the output's German name and what it says
+    // of itself (empty: nothing). The program binds them to its session;
+    // they must not wait.
+    std::function<std::string()> describeOutput;
+    std::function<std::string()> outputStatus;
 
     QLabel *Picture1;                  // the card drawing
     std::array<QLabel *, 8> Picture2;  // the lamps, indicator 0 leftmost

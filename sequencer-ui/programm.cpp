@@ -27,6 +27,7 @@
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QSignalBlocker>
+#include <QThread>
 #include <QWindow>
 
 #include <limits>
@@ -191,6 +192,26 @@ QComboBox *dropDownList(QWidget *parent, const char *name, int x, int y, const s
         combo->addItem(QString::fromLatin1(entry.text.data(), qsizetype(entry.text.size())));
     combo->setCurrentIndex(-1);
     return combo;
+}
+
+// Runs f with the window on the window's thread: at once when the answer
+// comes there, else later. The hooks answer on any thread, maybe after the
+// window is gone.
+template<typename F>
+void onWindowThread(const QPointer<Programm> &window, F f)
+{
+    QCoreApplication *application = QCoreApplication::instance();
+    if (!application)
+        return;
+    if (QThread::currentThread() == application->thread()) {
+        if (window)
+            f(*window);
+        return;
+    }
+    QMetaObject::invokeMethod(application, [window, f = std::move(f)] {
+        if (window)
+            f(*window);
+    }, Qt::QueuedConnection);
 }
 
 std::filesystem::path programFolder()
@@ -473,11 +494,44 @@ void Programm::contextMenuEvent(QContextMenuEvent *event)
     event->accept();
 }
 
+Programm::OutputHooks Programm::sessionHooks(portio::OutputSession &session)
+{
+    OutputHooks hooks;
+    hooks.list = [&session](std::function<void(OutputHooks::Entries)> done) { session.list(std::move(done)); };
+    hooks.specInUse = [&session] { return session.specInUse(); };
+    hooks.description = [&session] { return session.description(); };
+    hooks.status = [&session] { return session.status(); };
+    hooks.select = [&session](const portio::OutputSpec &spec, std::function<void(const portio::OutputSelection &)> done) {
+        session.select(spec, std::move(done));
+    };
+    return hooks;
+}
+
 QMenu *Programm::openOutputMenu(const QPoint &globalPos)
 {
     QMenu *menu = new QMenu(QStringLiteral("Ausgang"), this);
     menu->setObjectName("outputMenu");
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    fillOutputMenu(menu, m_outputsFound, bool(outputs.list));
+    if (outputs.list) {
+        // The answer may come from any thread, after the menu or the window
+        // are gone.
+        QPointer<QMenu> open(menu);
+        outputs.list([window = QPointer<Programm>(this), open](OutputHooks::Entries entries) {
+            onWindowThread(window, [open, entries = std::move(entries)](Programm &w) {
+                w.m_outputsFound = entries;
+                if (open)
+                    w.fillOutputMenu(open, entries, false);
+            });
+        });
+    }
+    menu->popup(globalPos);
+    return menu;
+}
+
+void Programm::fillOutputMenu(QMenu *menu, std::vector<portio::OutputEntry> entries, bool searching)
+{
+    menu->clear();
     QAction *title = menu->addAction(QStringLiteral("Ausgang"));
     title->setEnabled(false);
     QFont bold = title->font();
@@ -485,12 +539,11 @@ QMenu *Programm::openOutputMenu(const QPoint &globalPos)
     title->setFont(bold);
     menu->addSeparator();
 
-    std::vector<portio::OutputEntry> entries = outputs.list();
-    const std::string inUse = outputs.specInUse();
+    const std::string inUse = outputs.specInUse ? outputs.specInUse() : std::string();
     // The output in use is always there to be seen checked, also when no
     // lister finds it (a register file named on the command line).
-    if (std::none_of(entries.begin(), entries.end(), [&](const auto &e) { return e.spec == inUse; }))
-        entries.insert(entries.begin(), {inUse, outputs.description()});
+    if (!inUse.empty() && std::none_of(entries.begin(), entries.end(), [&](const auto &e) { return e.spec == inUse; }))
+        entries.insert(entries.begin(), {inUse, outputs.description ? outputs.description() : inUse});
     auto *group = new QActionGroup(menu);
     for (const portio::OutputEntry &entry : entries) {
         QAction *action = menu->addAction(QString::fromStdString(entry.description) + QLatin1Char('\t')
@@ -508,8 +561,11 @@ QMenu *Programm::openOutputMenu(const QPoint &globalPos)
         group->addAction(action);
         connect(action, &QAction::triggered, this, [this, spec = entry.spec] { chooseOutput(spec); });
     }
-    menu->popup(globalPos);
-    return menu;
+    if (searching) {
+        QAction *looking = menu->addAction(QStringLiteral("Suche nach Ausgängen …"));
+        looking->setObjectName("searching");
+        looking->setEnabled(false);
+    }
 }
 
 void Programm::chooseOutput(const std::string &spec)
@@ -520,18 +576,29 @@ void Programm::chooseOutput(const std::string &spec)
         outputs.presentFailure(this, QString::fromStdString(spec + ": " + error));
         return;
     }
-    const portio::OutputSelection selection = outputs.select(*output);
+    if (!outputs.select)
+        return;
+    outputs.select(*output, [window = QPointer<Programm>(this), spec](const portio::OutputSelection &selection) {
+        onWindowThread(window, [spec, selection](Programm &w) { w.switched(spec, selection); });
+    });
+}
+
+void Programm::switched(const std::string &spec, const portio::OutputSelection &selection)
+{
     refreshOutputToolTip();
     switch (selection.outcome) {
     case portio::OutputSelection::Opened:
-        if (outputs.remember)
-            outputs.remember(portio::formatOutputSpec(*output));
+        if (outputs.remember) {
+            std::string error;
+            outputs.remember(portio::formatOutputSpec(*portio::parseOutputSpec(spec, error)));
+        }
         break;
     case portio::OutputSelection::FellBack:
         outputs.presentFailure(this, QStringLiteral("Der Ausgang %1 kann nicht geöffnet werden:\n%2\n\n"
                                                     "Blinkwerk nutzt jetzt: %3")
                                          .arg(QString::fromStdString(spec), QString::fromStdString(selection.why),
-                                              QString::fromStdString(outputs.description())));
+                                              QString::fromStdString(outputs.description ? outputs.description()
+                                                                                         : std::string())));
         break;
     case portio::OutputSelection::Refused:
         outputs.presentFailure(this, QStringLiteral("Der Ausgang %1 wird bereits von einem anderen laufenden "
@@ -543,8 +610,9 @@ void Programm::chooseOutput(const std::string &spec)
 
 void Programm::refreshOutputToolTip()
 {
-    QString text = QStringLiteral("Ausgang: ") + QString::fromStdString(outputs.description());
-    if (const std::string status = outputs.status(); !status.empty())
+    QString text = QStringLiteral("Ausgang: ")
+                   + QString::fromStdString(outputs.description ? outputs.description() : std::string());
+    if (const std::string status = outputs.status ? outputs.status() : std::string(); !status.empty())
         text += QStringLiteral("\n") + QString::fromStdString(status);
     Label14->setToolTip(text);
 }
@@ -558,7 +626,11 @@ bool Programm::eventFilter(QObject *watched, QEvent *event)
 
 void Programm::showOutputFailureBox(QWidget *parent, const QString &text)
 {
-    QMessageBox::warning(parent, QStringLiteral("Ausgang"), text);
+    // The text quotes outside names (a SPEC, a reason with a path): shown as
+    // they are, never read as markup.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Ausgang"), text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 void Programm::openInfo()

@@ -12,7 +12,7 @@
 
 #include "filepanel.h"
 #include "patternfolder.h"
-#include "portio.h"
+#include "outputs.h"
 #include "sequencer.h"
 
 #include <QPointer>
@@ -96,26 +96,35 @@ public:
     // --- the output ---------------------------------------------------------
     // A right click on the window's background, on "LPTCode:" or on its value
     // (Label14) opens the menu "Ausgang": the outputs found, the one in use
-    // checked. A choice switches at once (see portio::selectOutput), is
-    // remembered, and a failure is shown. The window forwards to these, the
-    // port layer's by default; the program and tests replace them.
+    // checked. A choice switches (see portio::OutputSession::select), is
+    // remembered, and a failure is shown. Listing and switching may wait on
+    // devices, so the hooks do both without waiting and answer later, on any
+    // thread; the window takes the answer on its own thread. The program
+    // binds the hooks to its output session (sessionHooks); tests replace
+    // them. Unset hooks list nothing and switch nothing.
     struct OutputHooks
     {
-        std::function<std::vector<portio::OutputEntry>()> list = [] { return portio::listOutputs(); };
-        std::function<std::string()> specInUse = &portio::outputSpecInUse;
-        std::function<std::string()> description = &portio::outputDescription; // German
-        std::function<std::string()> status = &portio::outputStatus;
-        std::function<portio::OutputSelection(const portio::OutputSpec &)> select = &portio::selectOutput;
+        using Entries = std::vector<portio::OutputEntry>;
+        std::function<void(std::function<void(Entries)> done)> list;
+        std::function<std::string()> specInUse;
+        std::function<std::string()> description; // German
+        std::function<std::string()> status;
+        std::function<void(const portio::OutputSpec &, std::function<void(const portio::OutputSelection &)> done)>
+            select;
         std::function<void(const std::string &spec)> remember; // none: not remembered
         std::function<void(QWidget *parent, const QString &text)> presentFailure = &Programm::showOutputFailureBox;
     };
     OutputHooks outputs;
+    static OutputHooks sessionHooks(portio::OutputSession &session);
     static void showOutputFailureBox(QWidget *parent, const QString &text);
 
-    // Opens the menu "Ausgang" at globalPos; it closes itself after a choice
-    // and is deleted then. Returned for tests.
+    // Opens the menu "Ausgang" at globalPos with the outputs found last (the
+    // one in use at least) and looks for outputs anew; what it finds
+    // replaces the entries while the menu is open. It closes itself after a
+    // choice and is deleted then. Returned for tests.
     QMenu *openOutputMenu(const QPoint &globalPos);
-    // What a choice of spec in that menu does.
+    // What a choice of spec in that menu does. The switch happens on the
+    // session's worker; its outcome comes back to this window's thread.
     void chooseOutput(const std::string &spec);
     // Label14's tooltip names the output in use (and what the output says
     // of itself); set after each switch and just before it shows, never
@@ -154,6 +163,8 @@ private:
     void openInfo();
     void syncFilePanel();
     void syncTimer();
+    void fillOutputMenu(QMenu *menu, std::vector<portio::OutputEntry> entries, bool searching);
+    void switched(const std::string &spec, const portio::OutputSelection &selection);
 
     // SequencerObserver
     void cellChanged(int channel, int index) override;
@@ -172,6 +183,7 @@ private:
     patterns::FilePanel m_filePanel;
     patterns::PatternFolder m_patternFolder;
     QPointer<Info> m_info;
+    std::vector<portio::OutputEntry> m_outputsFound; // by the last listing
     bool m_loaded = false;
     bool m_unloaded = false;
     bool m_terminating = false;

@@ -235,10 +235,12 @@ TEST(Form1, screenReaderHearsTheWindowAndItsLamps)
     }
 }
 
-// Both programs in one process on a register file: the monitor shows what
+// Both programs in one process on one register: the monitor shows what
 // the sequencer writes, step by step.
 TEST(Integration, lampsShowEachStepsCodeAndStopTurnsThemOff)
 {
+    portio::RecordingPort port; // a register: reads give the byte last written
+    portio::ScopedPortBackend scope(port);
     QTemporaryDir patternFolder;
     Programm sequencer(std::filesystem::path(patternFolder.path().toStdString()));
     Form1 form;

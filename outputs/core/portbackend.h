@@ -51,8 +51,4 @@ public:
     virtual std::string status() const { return {}; }
 };
 
-// The platform's hardware backend, or null with a human-readable reason in
-// whyNot (for example that the user needs to be in group lp).
-std::unique_ptr<PortBackend> openHardwarePort(std::string &whyNot);
-
 } // namespace portio

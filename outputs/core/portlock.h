@@ -1,46 +1,41 @@
 #pragma once
-// One sequencer per port. Two sequencers writing one register make the lamps
+// One sequencer per device. Two sequencers writing one device make the lamps
 // flicker between their patterns, and the one that ends switches the other's
-// lamps off. A sequencer therefore takes this lock before its first port
-// access and holds it for the rest of its life; a second one finds it held
-// and ends without writing. The monitor only reads and takes no lock.
+// lamps off. A sequencer therefore holds this lock for the device it drives
+// (not for the text the user typed: see OutputKind::identify) before its
+// first write, and lets go only after its last; a second one finds it held
+// and leaves the device alone. The monitor only reads and takes no lock.
 //
-// The lock names the output the port layer would bind (see portio.h): a
-// register file by the file itself (its device and inode on POSIX, its
-// volume and file index on Windows) when the port layer would accept the
-// file; lpt1 as the LPT1 of this user (the real port or this user's
-// simulated register, also when a register names the simulated register's
-// own file); any other output by its canonical spec.
-// POSIX: flock on "blinkwerk-<port>.lock" in the user's runtime folder (see
-// userfiles_posix.h; in a shared folder the name carries the user id, and a
-// lock file there that another user holds is refused). The kernel drops the
-// lock when the process ends, however it ends; an orderly end also removes
-// the file.
-// Windows: a named mutex "Local\blinkwerk-sequencer-<port>" of the logon
-// session, which exists as long as a process holds a handle to it.
+// The lock lives in one place for the whole machine, whatever the
+// environment of the program says, so that two users (a desktop user and the
+// player's service user) and two sessions of one user are kept apart alike.
+// POSIX: flock on "blinkwerk-<tag>.lock" in lockFolder() (/run/lock where
+// there is one). The kernel drops the lock when the process ends, however it
+// ends; an orderly end also removes the file when it is the holder's own.
+// The file may belong to another user (who locked the device before); it is
+// only ever opened for reading, never followed through a link, and never
+// waited on (a FIFO planted there is refused).
+// Windows: a named mutex "Global\blinkwerk-<tag>", which exists as long as a
+// process holds a handle to it.
+// Neither blocks: a lock is tried once.
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 namespace portio {
-
-// What stays the same for a file however it is named: empty when the file
-// cannot be opened as the port layer opens a register file. create: make a
-// missing file the way the port layer would. One file per platform.
-std::optional<std::string> registerFileIdentity(const std::string &path, bool create);
 
 class PortLock final
 {
 public:
     enum class State {
-        Held,   // this process holds the port
+        Held,   // this process holds the device
         Busy,   // another process holds it
         Failed, // the lock could not be set up; error says why
     };
 
-    // Tries once, without waiting, to take the lock for key.
-    explicit PortLock(const std::string &key);
+    // Tries once, without waiting, to take the lock for the device (its
+    // identity) in folder (POSIX; the machine's lock folder by default).
+    explicit PortLock(const std::string &device, const std::string &folder = {});
     ~PortLock();
     PortLock(const PortLock &) = delete;
     PortLock &operator=(const PortLock &) = delete;
@@ -51,13 +46,17 @@ public:
 private:
     std::intptr_t m_handle = 0; // the lock file's descriptor (POSIX) or the mutex (Windows) while Held
     std::string m_path;         // the lock file (POSIX)
+    bool m_ownFile = false;     // the lock file is this user's (POSIX): removed at the end
     State m_state = State::Failed;
     std::string m_error;
 };
 
-// The name part that stands for key in lock names: "lpt1" for this user's
-// LPT1, "file-<16 hex digits of a hash of the key>" for a register file,
-// "output-<16 hex digits of a hash of the key>" for any other output.
-std::string portLockTag(const std::string &key);
+// The machine's folder for lock files (POSIX): /run/lock, else /var/lock,
+// else /tmp.
+std::string lockFolder();
+
+// The name part that stands for a device in lock names: its kind, then 16 hex
+// digits of a hash of its identity ("hidrelay-0123456789abcdef").
+std::string portLockTag(const std::string &device);
 
 } // namespace portio

@@ -1,15 +1,14 @@
-// POSIX side of PortLock: flock on a lock file in the user's runtime folder.
-// The holder removes the file when it lets go, so that lock files of
-// register paths used once do not pile up. That is safe because a lock
-// counts only while the name still leads to the locked file: whoever locks a
-// file that was removed meanwhile lets go and tries the new one.
+// POSIX side of PortLock: flock on a lock file in the machine's lock folder.
+// The holder removes its own file when it lets go, so that lock files of
+// devices used once do not pile up. That is safe because a lock counts only
+// while the name still leads to the locked file: whoever locks a file that
+// was removed meanwhile lets go and tries the new one.
 
 #include "portlock.h"
 
-#include "userfiles_posix.h"
-
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,31 +24,51 @@ bool stillNamedBy(int fd, const std::string &path)
            && held.st_ino == named.st_ino;
 }
 
-} // namespace
-
-std::optional<std::string> registerFileIdentity(const std::string &path, bool create)
+// Opens the lock file for reading, creating it readable by everyone (so
+// that every user's sequencer can lock it) when it is missing; -1 and why.
+int openLockFile(const std::string &path, bool &own, std::string &error)
 {
-    struct stat st {};
-    if (create) {
-        std::string error;
-        const int fd = posix::openOwnFile(path, error);
-        if (fd < 0)
-            return std::nullopt;
-        const int result = ::fstat(fd, &st);
-        ::close(fd);
-        if (result != 0)
-            return std::nullopt;
-    } else if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return std::nullopt;
+    constexpr int Flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = ::open(path.c_str(), Flags);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.c_str(), Flags | O_CREAT | O_EXCL, 0644);
+        if (fd >= 0)
+            ::fchmod(fd, 0644); // whatever the umask: others must be able to open it
+        else if (errno == EEXIST)
+            fd = ::open(path.c_str(), Flags);
     }
-    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    if (fd < 0) {
+        error = path + ": " + std::strerror(errno) + (errno == ELOOP ? " (a symbolic link is not followed)" : "");
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        error = path + ": not a plain file";
+        ::close(fd);
+        return -1;
+    }
+    own = st.st_uid == ::geteuid();
+    return fd;
 }
 
-PortLock::PortLock(const std::string &key)
-    : m_path(posix::runtimeFile("blinkwerk-" + portLockTag(key)) + ".lock")
+} // namespace
+
+std::string lockFolder()
+{
+    for (const char *folder : {"/run/lock", "/var/lock"}) {
+        struct stat st {};
+        if (::stat(folder, &st) == 0 && S_ISDIR(st.st_mode) && ::access(folder, W_OK | X_OK) == 0)
+            return folder;
+    }
+    return "/tmp";
+}
+
+PortLock::PortLock(const std::string &device, const std::string &folder)
+    : m_path((folder.empty() ? lockFolder() : folder) + "/blinkwerk-" + portLockTag(device) + ".lock")
 {
     for (int attempt = 0; attempt < 10; ++attempt) {
-        const int fd = posix::openOwnFile(m_path, m_error);
+        bool own = false;
+        const int fd = openLockFile(m_path, own, m_error);
         if (fd < 0) {
             m_state = State::Failed;
             return;
@@ -71,7 +90,9 @@ PortLock::PortLock(const std::string &key)
         }
         if (stillNamedBy(fd, m_path)) {
             m_handle = fd;
+            m_ownFile = own;
             m_state = State::Held;
+            m_error.clear();
             return;
         }
         ::close(fd); // its holder removed it as we opened it
@@ -84,7 +105,8 @@ PortLock::~PortLock()
 {
     if (m_state != State::Held)
         return;
-    ::unlink(m_path.c_str()); // while still held: see above
+    if (m_ownFile)
+        ::unlink(m_path.c_str()); // while still held: see above
     ::close(int(m_handle));
 }
 

@@ -38,12 +38,12 @@
 //   chip in the processor and within the bus's own bounds on an expander.
 
 #include "outputkind.h"
-#include "outputname.h"
 #include "portbackend.h"
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +56,15 @@ std::unique_ptr<PortBackend> openGpioRelayOutput(const OutputSpec &spec, OutputR
 // be known, so an entry's spec is "gpio:gpiochipN:" for the user to complete
 // (it does not parse as it stands); its description says so.
 void listGpioRelayOutputs(std::vector<OutputEntry> &entries);
+// The chip and lines spec names, the same however the chip is named and
+// whatever the order of the lines ("gpio:254:0:5,6,13" by the chip's device
+// number); nothing with the reason when there is no such chip. Opens nothing.
+std::optional<std::string> identifyGpioRelayOutput(const OutputSpec &spec, std::string &whyNot);
+// The canonical SPEC of a GPIO output: "gpio:gpiochip0:17,27,active-low".
+std::string gpioSpecText(const OutputSpec &spec);
+
+// The kind: gpio:CHIP:L1,...,L8[,active-low].
+extern const OutputKind gpioRelayKind;
 
 // The system calls the backend makes, so that tests can put a model of the
 // kernel behind it. Each behaves like the system call of the same name: -1

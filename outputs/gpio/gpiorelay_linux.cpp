@@ -18,6 +18,8 @@
 #include <linux/gpio.h>
 #include <optional>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace portio {
@@ -57,10 +59,25 @@ std::uint64_t allLines(std::size_t count)
     return count >= 64 ? ~std::uint64_t(0) : (std::uint64_t(1) << count) - 1;
 }
 
-// The line bits for byte: bit k drives the k-th line.
-std::uint64_t lineBits(std::uint8_t byte, std::size_t lineCount)
+// The bits of a request of lines (in the request's order) for byte, whose
+// bit k drives channels[k].
+std::uint64_t requestBits(std::uint8_t byte, const std::vector<unsigned> &channels,
+                          const std::vector<unsigned> &lines)
 {
-    return std::uint64_t(byte) & allLines(lineCount);
+    std::uint64_t bits = 0;
+    for (std::size_t k = 0; k < channels.size(); ++k) {
+        const auto at = std::find(lines.begin(), lines.end(), channels[k]);
+        if ((byte >> k) & 1u && at != lines.end())
+            bits |= std::uint64_t(1) << (at - lines.begin());
+    }
+    return bits;
+}
+
+bool sameLines(std::vector<unsigned> a, std::vector<unsigned> b)
+{
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    return a == b;
 }
 
 // Opens the chip of path; -1 and the reason in whyNot.
@@ -105,8 +122,8 @@ std::string lineList(const std::vector<unsigned> &lines)
 
 // Requests the lines as outputs holding bits; the request's descriptor, or
 // -1 with the reason in whyNot and the failing errno in error.
-int requestLines(GpioCalls &calls, const std::string &path, const OutputSpec &spec, std::uint64_t bits,
-                 std::string &whyNot, int &error)
+int requestLines(GpioCalls &calls, const std::string &path, const std::vector<unsigned> &lines, bool activeLow,
+                 std::uint64_t bits, std::string &whyNot, int &error)
 {
     error = 0;
     const int chipFd = openChip(calls, path, whyNot);
@@ -119,9 +136,9 @@ int requestLines(GpioCalls &calls, const std::string &path, const OutputSpec &sp
     if (calls.ioctl(chipFd, GPIO_GET_CHIPINFO_IOCTL, &chip) != 0) {
         error = errno;
         whyNot = path + " is no GPIO chip (" + errorText(error) + ")";
-    } else if (const auto beyond = std::find_if(spec.lines.begin(), spec.lines.end(),
+    } else if (const auto beyond = std::find_if(lines.begin(), lines.end(),
                                                 [&](unsigned line) { return line >= chip.lines; });
-               beyond != spec.lines.end()) {
+               beyond != lines.end()) {
         error = EINVAL;
         const std::string label(chip.label, strnlen(chip.label, sizeof chip.label));
         whyNot = path + " (" + label + ") has " + std::to_string(chip.lines) + " lines, 0 to " +
@@ -129,28 +146,28 @@ int requestLines(GpioCalls &calls, const std::string &path, const OutputSpec &sp
                  " does not exist";
     } else {
         gpio_v2_line_request request {};
-        for (std::size_t i = 0; i < spec.lines.size(); ++i)
-            request.offsets[i] = spec.lines[i];
-        request.num_lines = std::uint32_t(spec.lines.size());
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            request.offsets[i] = lines[i];
+        request.num_lines = std::uint32_t(lines.size());
         std::strncpy(request.consumer, Consumer, sizeof request.consumer - 1);
-        request.config.flags = GPIO_V2_LINE_FLAG_OUTPUT | (spec.activeLow ? GPIO_V2_LINE_FLAG_ACTIVE_LOW : 0);
+        request.config.flags = GPIO_V2_LINE_FLAG_OUTPUT | (activeLow ? GPIO_V2_LINE_FLAG_ACTIVE_LOW : 0);
         request.config.num_attrs = 1;
         request.config.attrs[0].attr.id = GPIO_V2_LINE_ATTR_ID_OUTPUT_VALUES;
         request.config.attrs[0].attr.values = bits;
-        request.config.attrs[0].mask = allLines(spec.lines.size());
+        request.config.attrs[0].mask = allLines(lines.size());
         if (calls.ioctl(chipFd, GPIO_V2_GET_LINE_IOCTL, &request) == 0 && request.fd >= 0) {
             requestFd = request.fd;
         } else {
             error = errno;
             if (error == EBUSY) {
-                const std::string holders = describeHolders(calls, chipFd, spec.lines);
-                whyNot = path + ": " + (holders.empty() ? "lines " + lineList(spec.lines) + " are in use"
+                const std::string holders = describeHolders(calls, chipFd, lines);
+                whyNot = path + ": " + (holders.empty() ? "lines " + lineList(lines) + " are in use"
                                                         : "in use: " + holders) +
                          "; free them or choose other lines";
             } else if (error == EACCES || error == EPERM) {
                 whyNot = permissionAdvice(path);
             } else {
-                whyNot = path + ": requesting lines " + lineList(spec.lines) + " failed: " + errorText(error);
+                whyNot = path + ": requesting lines " + lineList(lines) + " failed: " + errorText(error);
             }
         }
     }
@@ -161,15 +178,19 @@ int requestLines(GpioCalls &calls, const std::string &path, const OutputSpec &sp
 class GpioRelay final : public PortBackend
 {
 public:
-    GpioRelay(GpioCalls &calls, const GpioOptions &options, const OutputSpec &spec, std::string path, int fd)
+    // requested: the lines of fd in the order the request names them, which
+    // may differ from the channels' order of spec.
+    GpioRelay(GpioCalls &calls, const GpioOptions &options, const OutputSpec &spec, std::string path, int fd,
+              std::vector<unsigned> requested)
         : m_calls(calls)
         , m_options(options)
         , m_spec(spec)
         , m_path(std::move(path))
         , m_fd(fd)
+        , m_requested(std::move(requested))
     {
         if (!m_options.say) {
-            const std::string source = formatOutputSpec(spec);
+            const std::string source = gpioSpecText(spec);
             m_options.say = [source](const std::string &text) { notice(source, text); };
         }
     }
@@ -185,7 +206,7 @@ public:
             m_options.say("the lines could not be switched off (" + failure + "); they stay as they were");
         // Kept, not closed: see the contract.
         if (m_fd >= 0)
-            m_calls.keptRequests.push_back({m_path, m_spec.lines, m_spec.activeLow, m_fd});
+            m_calls.keptRequests.push_back({m_path, m_requested, m_spec.activeLow, m_fd});
     }
 
     void out32(std::int16_t port, std::int16_t value) override
@@ -196,7 +217,7 @@ public:
         m_wanted = m_written;
         if (m_failing)
             return;
-        if (m_held && lineBits(m_wanted, m_spec.lines.size()) == *m_held)
+        if (m_held && requestBits(m_wanted, m_spec.lines, m_requested) == *m_held)
             return;
         attempt();
     }
@@ -233,10 +254,10 @@ private:
     // One try of the newest byte; false with the reason in failure.
     bool trySet(std::string &failure)
     {
-        const std::uint64_t bits = lineBits(m_wanted, m_spec.lines.size());
+        const std::uint64_t bits = requestBits(m_wanted, m_spec.lines, m_requested);
         if (m_fd < 0) {
             int error = 0;
-            m_fd = requestLines(m_calls, m_path, m_spec, bits, failure, error);
+            m_fd = requestLines(m_calls, m_path, m_requested, m_spec.activeLow, bits, failure, error);
             if (m_fd < 0)
                 return false;
             m_held = bits;
@@ -244,7 +265,7 @@ private:
         }
         gpio_v2_line_values values {};
         values.bits = bits;
-        values.mask = allLines(m_spec.lines.size());
+        values.mask = allLines(m_requested.size());
         if (m_calls.ioctl(m_fd, GPIO_V2_LINE_SET_VALUES_IOCTL, &values) == 0) {
             m_held = bits;
             return true;
@@ -265,6 +286,7 @@ private:
     OutputSpec m_spec;
     std::string m_path;
     int m_fd;
+    std::vector<unsigned> m_requested;
     std::uint8_t m_written = 0;
     std::uint8_t m_wanted = 0;
     std::optional<std::uint64_t> m_held = 0; // what the lines hold, when known
@@ -292,20 +314,23 @@ std::unique_ptr<PortBackend> openGpioRelayOutput(GpioCalls &calls, const GpioOpt
         whyNot = "GPIO lines that blinkwerk holds cannot be read by another program";
         return nullptr;
     }
-    if (spec.kind != OutputSpec::Kind::Gpio || spec.lines.empty() || spec.lines.size() > MaxChannels) {
+    if (spec.lines.empty() || spec.lines.size() > MaxChannels) {
         whyNot = "not a GPIO output with one to eight lines";
         return nullptr;
     }
     const std::string path = chipPath(spec.path);
 
-    // A request this process kept from an earlier backend: the same lines
-    // are taken over, overlapping ones released before asking again.
+    // A request this process kept from an earlier backend: the same lines,
+    // in whatever order, are taken over without letting go of them (the
+    // relays would fall back to the chip's default for a moment);
+    // overlapping ones are released before asking again.
     auto &kept = calls.keptRequests;
     for (auto it = kept.begin(); it != kept.end();) {
-        if (it->chip == path && it->lines == spec.lines && it->activeLow == spec.activeLow) {
+        if (it->chip == path && sameLines(it->lines, spec.lines) && it->activeLow == spec.activeLow) {
             const int fd = it->fd;
+            std::vector<unsigned> requested = it->lines;
             kept.erase(it);
-            auto backend = std::make_unique<GpioRelay>(calls, options, spec, path, fd);
+            auto backend = std::make_unique<GpioRelay>(calls, options, spec, path, fd, std::move(requested));
             backend->forgetHeld(); // the last switch-off may have failed
             backend->out32(Lpt1DataPort, 0);
             return backend;
@@ -319,10 +344,24 @@ std::unique_ptr<PortBackend> openGpioRelayOutput(GpioCalls &calls, const GpioOpt
     }
 
     int error = 0;
-    const int fd = requestLines(calls, path, spec, 0, whyNot, error);
+    const int fd = requestLines(calls, path, spec.lines, spec.activeLow, 0, whyNot, error);
     if (fd < 0)
         return nullptr;
-    return std::make_unique<GpioRelay>(calls, options, spec, path, fd);
+    return std::make_unique<GpioRelay>(calls, options, spec, path, fd, spec.lines);
+}
+
+std::optional<std::string> identifyGpioRelayOutput(const OutputSpec &spec, std::string &whyNot)
+{
+    const std::string path = chipPath(spec.path);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+        whyNot = path + ": no such GPIO chip";
+        return std::nullopt;
+    }
+    std::vector<unsigned> lines = spec.lines;
+    std::sort(lines.begin(), lines.end());
+    return "gpio:" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)) + ":"
+           + lineList(lines);
 }
 
 std::unique_ptr<PortBackend> openGpioRelayOutput(const OutputSpec &spec, OutputRole role, std::string &whyNot)

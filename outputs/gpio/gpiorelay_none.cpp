@@ -38,4 +38,10 @@ void listGpioRelayOutputs(GpioCalls &, const std::string &, std::vector<OutputEn
 
 void listGpioRelayOutputs(std::vector<OutputEntry> &) {}
 
+std::optional<std::string> identifyGpioRelayOutput(const OutputSpec &, std::string &whyNot)
+{
+    whyNot = "GPIO lines can be used on Linux only";
+    return std::nullopt;
+}
+
 } // namespace portio

@@ -138,10 +138,7 @@ public:
         : m_calls(calls), m_role(role), m_serial(board.state.serial), m_relays(board.relays),
           m_device(board.device), m_held(board.state.relays & maskOf(board.relays))
     {
-        OutputSpec spec;
-        spec.kind = OutputSpec::Kind::HidRelay;
-        spec.serial = m_serial;
-        m_source = formatOutputSpec(spec);
+        m_source = "hidrelay:" + m_serial;
     }
 
     ~HidRelayPort() override
@@ -179,6 +176,19 @@ public:
             BoardState state;
             if (!read(state))
                 return 0;
+            m_held = state.relays & maskOf(m_relays);
+        }
+        return m_held;
+    }
+
+    std::optional<std::uint8_t> readPort() override
+    {
+        if (!m_device)
+            return std::nullopt;
+        if (m_role == OutputRole::Monitor) {
+            BoardState state;
+            if (!read(state))
+                return std::nullopt;
             m_held = state.relays & maskOf(m_relays);
         }
         return m_held;
@@ -326,11 +336,15 @@ std::string serialsOf(const std::vector<FoundBoard> &boards)
 
 } // namespace
 
-std::unique_ptr<PortBackend> openHidRelayOutput(HidCalls &calls, const OutputSpec &spec, OutputRole role,
-                                                std::string &whyNot)
+namespace {
+
+// The board spec names among those present (left open; the others closed),
+// or null with the reason.
+const FoundBoard *chooseBoard(HidCalls &calls, const OutputSpec &spec, std::vector<FoundBoard> &boards,
+                              std::string &whyNot)
 {
     int denied = 0;
-    std::vector<FoundBoard> boards = findBoards(calls, denied);
+    boards = findBoards(calls, denied);
     const FoundBoard *chosen = nullptr;
     if (spec.serial.empty()) {
         if (boards.size() == 1)
@@ -349,6 +363,27 @@ std::unique_ptr<PortBackend> openHidRelayOutput(HidCalls &calls, const OutputSpe
                             : (spec.serial.empty() ? std::string("no USB HID relay board found")
                                                    : "no USB HID relay board with serial " + spec.serial);
     closeAll(calls, boards, chosen);
+    return chosen;
+}
+
+} // namespace
+
+std::optional<std::string> identifyHidRelayOutput(HidCalls &calls, const OutputSpec &spec, std::string &whyNot)
+{
+    std::vector<FoundBoard> boards;
+    const FoundBoard *chosen = chooseBoard(calls, spec, boards, whyNot);
+    if (!chosen)
+        return std::nullopt;
+    std::string serial = chosen->state.serial;
+    closeAll(calls, boards);
+    return "hidrelay:" + serial;
+}
+
+std::unique_ptr<PortBackend> openHidRelayOutput(HidCalls &calls, const OutputSpec &spec, OutputRole role,
+                                                std::string &whyNot)
+{
+    std::vector<FoundBoard> boards;
+    const FoundBoard *chosen = chooseBoard(calls, spec, boards, whyNot);
     if (!chosen)
         return nullptr;
     return std::make_unique<HidRelayPort>(calls, *chosen, role);
@@ -360,10 +395,7 @@ void listHidRelayOutputs(HidCalls &calls, std::vector<OutputEntry> &entries)
     std::vector<FoundBoard> boards = findBoards(calls, denied);
     closeAll(calls, boards);
     for (const FoundBoard &board : boards) {
-        OutputSpec spec;
-        spec.kind = OutputSpec::Kind::HidRelay;
-        spec.serial = board.state.serial;
-        entries.push_back({formatOutputSpec(spec), "USB-Relaiskarte mit " + std::to_string(board.relays)
+        entries.push_back({"hidrelay:" + board.state.serial, "USB-Relaiskarte mit " + std::to_string(board.relays)
                                                        + " Relais, Seriennummer " + board.state.serial});
     }
     if (denied > 0)

@@ -38,12 +38,12 @@
 // no access (the reason names the udev rule) is found.
 
 #include "outputkind.h"
-#include "outputname.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,15 +79,21 @@ public:
     virtual std::chrono::steady_clock::time_point now() { return std::chrono::steady_clock::now(); }
 };
 
-// The backend and the lister over the given calls.
+// The backend, the board spec names ("hidrelay:SERIAL", the board asked for
+// its serial) and the lister over the given calls.
 std::unique_ptr<PortBackend> openHidRelayOutput(HidCalls &calls, const OutputSpec &spec, OutputRole role,
                                                 std::string &whyNot);
+std::optional<std::string> identifyHidRelayOutput(HidCalls &calls, const OutputSpec &spec, std::string &whyNot);
 void listHidRelayOutputs(HidCalls &calls, std::vector<OutputEntry> &entries);
 
 // The same through hidapi (hidraw on Linux), initialised at the first call.
 // A build without hidapi, or a hidapi that cannot start (as under wine),
 // lists nothing and says so when asked to open.
 std::unique_ptr<PortBackend> openHidRelayOutput(const OutputSpec &spec, OutputRole role, std::string &whyNot);
+std::optional<std::string> identifyHidRelayOutput(const OutputSpec &spec, std::string &whyNot);
 void listHidRelayOutputs(std::vector<OutputEntry> &entries);
+
+// The kind: hidrelay[:SERIAL].
+extern const OutputKind hidRelayKind;
 
 } // namespace portio

@@ -99,6 +99,15 @@ std::unique_ptr<PortBackend> openHidRelayOutput(const OutputSpec &spec, OutputRo
     return openHidRelayOutput(systemHidCalls(), spec, role, whyNot);
 }
 
+std::optional<std::string> identifyHidRelayOutput(const OutputSpec &spec, std::string &whyNot)
+{
+    if (!systemHidCalls().initialised()) {
+        whyNot = "USB HID devices cannot be reached here (hid_init failed)";
+        return std::nullopt;
+    }
+    return identifyHidRelayOutput(systemHidCalls(), spec, whyNot);
+}
+
 void listHidRelayOutputs(std::vector<OutputEntry> &entries)
 {
     listHidRelayOutputs(systemHidCalls(), entries);

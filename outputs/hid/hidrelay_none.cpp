@@ -12,6 +12,12 @@ std::unique_ptr<PortBackend> openHidRelayOutput(const OutputSpec &, OutputRole, 
     return nullptr;
 }
 
+std::optional<std::string> identifyHidRelayOutput(const OutputSpec &, std::string &whyNot)
+{
+    whyNot = "this build has no support for USB HID relay boards (built without hidapi)";
+    return std::nullopt;
+}
+
 void listHidRelayOutputs(std::vector<OutputEntry> &)
 {
 }

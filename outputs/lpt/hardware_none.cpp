@@ -1,6 +1,6 @@
 // Platforms without a supported way to reach a parallel port.
 
-#include "portbackend.h"
+#include "parallelport.h"
 
 namespace portio {
 

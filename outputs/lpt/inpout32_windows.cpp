@@ -8,7 +8,7 @@
 // beside the program and in the system folder, never in the current folder,
 // so that a library lying in a folder the user merely works in is not run.
 
-#include "portbackend.h"
+#include "parallelport.h"
 
 #include <windows.h>
 

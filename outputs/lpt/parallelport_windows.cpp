@@ -10,3 +10,13 @@ std::optional<std::string> parallelPortDevice()
 }
 
 } // namespace portio
+
+namespace portio {
+
+// The port at 0x378, the only one inpoutx64.dll is asked for.
+std::optional<std::string> parallelPortIdentity(std::string &)
+{
+    return std::string("parport:0x378");
+}
+
+} // namespace portio

@@ -2,7 +2,7 @@
 // contract, and why every claim is preceded by a lock, is in ppdev.h.
 
 #include "ppdev.h"
-#include "portbackend.h"
+#include "parallelport.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -44,6 +44,9 @@ public:
     // Windows a file in the user's local application data folder, readable
     // only by that user, mapped by every program that uses it.
     static std::string defaultSharedName();
+    // A file of this user's beside it, named by stem (the mirrors of
+    // write-only outputs).
+    static std::string sharedName(const std::string &stem);
 
     // Open (creating when missing) the simulated register of that name.
     // Null and a reason in error when the system refuses, or (POSIX) when
@@ -51,13 +54,22 @@ public:
     static std::unique_ptr<RegisterFile> openShared(const std::string &name, std::string &error);
 
     // Open a file as the register, creating it with one zero byte when it is
-    // missing or empty. Null and a reason in error when it cannot be opened
-    // or (POSIX) when it may be held by another user: the same rule as for
-    // the simulated register (a link in the last component is not followed;
+    // missing or empty. Null and a reason in error when it cannot be opened,
+    // when (POSIX) it may be held by another user: the same rule as for the
+    // simulated register (a link in the last component is not followed;
     // only a regular file with one link, of this user, that nobody else may
-    // write). A file whose byte cannot be stored (full file system) is still
-    // the register: the failure is said as above.
+    // write), and when it holds more than one byte: a register is a file the
+    // program made or an empty or one-byte file, never a document of the
+    // user's, whose content is left as it was. A file whose byte cannot be
+    // stored (full file system) is still the register: the failure is said
+    // as above.
     static std::unique_ptr<RegisterFile> openFile(const std::string &path, std::string &error);
+
+    // Which file path is, the same however it is named (device and inode on
+    // POSIX, volume and file index on Windows), by the rules of openFile: a
+    // missing file is created (empty), a file openFile refuses
+    // gives nothing and the reason. Writes nothing to an existing file.
+    static std::optional<std::string> identity(const std::string &path, std::string &error);
 
     // Remove a simulated register (tests use private names).
     static void unlinkShared(const std::string &name);

@@ -35,7 +35,12 @@ int reserveFirstByte(int fd)
 
 std::string RegisterFile::defaultSharedName()
 {
-    return posix::runtimeFile("blinkwerk-lpt1");
+    return sharedName("blinkwerk-lpt1");
+}
+
+std::string RegisterFile::sharedName(const std::string &stem)
+{
+    return posix::runtimeFile(stem);
 }
 
 std::unique_ptr<RegisterFile> RegisterFile::openShared(const std::string &name, std::string &error)
@@ -52,11 +57,51 @@ std::unique_ptr<RegisterFile> RegisterFile::openShared(const std::string &name, 
     return reg;
 }
 
-std::unique_ptr<RegisterFile> RegisterFile::openFile(const std::string &path, std::string &error)
+namespace {
+
+// A register file by the rules of openFile: the descriptor, or -1 and why.
+int openRegisterFile(const std::string &path, std::string &error)
 {
     // The same rule as for the simulated register: the name may lie in a
     // folder where another user can plant a link or a file of their own.
     const int fd = posix::openOwnFile(path, error);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error = systemError(path, errno);
+    } else if (st.st_size > 1) {
+        error = path + ": holds " + std::to_string(st.st_size)
+                + " bytes; a register file is one this program made, or an empty file or one of a single byte"
+                  " (the file is left as it is)";
+    } else {
+        return fd;
+    }
+    ::close(fd);
+    return -1;
+}
+
+} // namespace
+
+std::optional<std::string> RegisterFile::identity(const std::string &path, std::string &error)
+{
+    const int fd = openRegisterFile(path, error);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    const int result = ::fstat(fd, &st);
+    const int err = errno;
+    ::close(fd);
+    if (result != 0) {
+        error = systemError(path, err);
+        return std::nullopt;
+    }
+    return "file:" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+std::unique_ptr<RegisterFile> RegisterFile::openFile(const std::string &path, std::string &error)
+{
+    const int fd = openRegisterFile(path, error);
     if (fd < 0)
         return nullptr;
     std::unique_ptr<RegisterFile> reg(new RegisterFile(nullptr, 0, fd, path));

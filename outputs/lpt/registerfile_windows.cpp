@@ -18,6 +18,7 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <optional>
 #include <memory>
 #include <vector>
 
@@ -141,7 +142,12 @@ bool mapFile(const std::string &path, SECURITY_ATTRIBUTES *security, std::string
 
 std::string RegisterFile::defaultSharedName()
 {
-    return utf8(registerFolder() + L"\\lpt1-register");
+    return sharedName("lpt1-register");
+}
+
+std::string RegisterFile::sharedName(const std::string &stem)
+{
+    return utf8(registerFolder()) + "\\" + stem;
 }
 
 std::unique_ptr<RegisterFile> RegisterFile::openShared(const std::string &name, std::string &error)
@@ -157,8 +163,58 @@ std::unique_ptr<RegisterFile> RegisterFile::openShared(const std::string &name, 
     return std::unique_ptr<RegisterFile>(new RegisterFile(byte, 1, reinterpret_cast<std::intptr_t>(mapping)));
 }
 
+namespace {
+
+// The size of path, creating it (empty) when missing; nothing and why when it
+// cannot be opened or is a folder. info receives the file's identity.
+std::optional<long long> registerFileSize(const std::string &path, BY_HANDLE_FILE_INFORMATION &info,
+                                          std::string &error)
+{
+    // FILE_FLAG_BACKUP_SEMANTICS: a folder opens too and is told apart below;
+    // FILE_FLAG_OPEN_REPARSE_POINT: a link is judged itself, never followed.
+    const HANDLE file = ::CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = lastError(path);
+        return std::nullopt;
+    }
+    LARGE_INTEGER size {};
+    const bool known = ::GetFileInformationByHandle(file, &info) != 0 && ::GetFileSizeEx(file, &size) != 0;
+    if (!known)
+        error = lastError(path);
+    ::CloseHandle(file);
+    if (!known)
+        return std::nullopt;
+    if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+        error = path + ": not a regular file";
+        return std::nullopt;
+    }
+    if (size.QuadPart > 1) {
+        error = path + ": holds " + std::to_string(size.QuadPart)
+                + " bytes; a register file is one this program made, or an empty file or one of a single byte"
+                  " (the file is left as it is)";
+        return std::nullopt;
+    }
+    return size.QuadPart;
+}
+
+} // namespace
+
+std::optional<std::string> RegisterFile::identity(const std::string &path, std::string &error)
+{
+    BY_HANDLE_FILE_INFORMATION info {};
+    if (!registerFileSize(path, info, error))
+        return std::nullopt;
+    return "file:" + std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":"
+           + std::to_string(info.nFileIndexLow);
+}
+
 std::unique_ptr<RegisterFile> RegisterFile::openFile(const std::string &path, std::string &error)
 {
+    BY_HANDLE_FILE_INFORMATION info {};
+    if (!registerFileSize(path, info, error))
+        return nullptr;
     unsigned char *byte = nullptr;
     HANDLE mapping = nullptr;
     if (!mapFile(path, nullptr, error, byte, mapping))

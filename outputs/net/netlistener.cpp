@@ -41,7 +41,7 @@ class NetListener final : public PortBackend
 {
 public:
     NetListener(NetProtocol protocol, const OutputSpec &spec)
-        : m_protocol(protocol), m_spec(spec), m_name(formatOutputSpec(spec)), m_port(netPort(protocol)),
+        : m_protocol(protocol), m_spec(spec), m_name(netSpecText(spec)), m_port(netPort(protocol)),
           m_bindFault(m_name)
     {
         bind();

@@ -35,6 +35,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,19 @@ enum class NetProtocol { Sacn, ArtNet };
 std::unique_ptr<PortBackend> openNetOutput(NetProtocol protocol, const OutputSpec &spec, OutputRole role,
                                            std::string &whyNot);
 void listNetOutputs(NetProtocol protocol, std::vector<OutputEntry> &entries);
+// Which universe and destination spec names: "sacn:1@239.255.0.1" or
+// "artnet:0@broadcast", "sacn:1@10.0.0.5" for a host (looked up, for at most
+// two seconds; a host that cannot be found yet is named as written). The
+// slots of the universe do not count: two sequencers on one universe would
+// fight over it. Never fails.
+std::optional<std::string> identifyNetOutput(NetProtocol protocol, const OutputSpec &spec, std::string &whyNot);
+
+// The canonical SPEC: "sacn:1/9@node".
+std::string netSpecText(const OutputSpec &spec);
+
+// The kinds: sacn:UNIVERSE[/START][@HOST] and artnet:UNIVERSE[/START][@HOST].
+extern const OutputKind sacnKind;
+extern const OutputKind artNetKind;
 
 // Test seam: the UDP port a protocol uses from now on in this process (0:
 // the protocol's own). Lets tests run beside a real receiver on this machine.

@@ -14,6 +14,12 @@ std::unique_ptr<PortBackend> openNetOutput(NetProtocol, const OutputSpec &, Outp
 
 void listNetOutputs(NetProtocol, std::vector<OutputEntry> &) {}
 
+std::optional<std::string> identifyNetOutput(NetProtocol, const OutputSpec &, std::string &whyNot)
+{
+    whyNot = "this build of the program has no network support";
+    return std::nullopt;
+}
+
 void setNetPortForTesting(NetProtocol, std::uint16_t) {}
 
 } // namespace portio

@@ -138,16 +138,25 @@ void listNetOutputs(NetProtocol protocol, std::vector<OutputEntry> &entries)
 {
     if (!someInterfaceUp())
         return;
-    OutputSpec spec;
-    if (protocol == NetProtocol::Sacn) {
-        spec.kind = OutputSpec::Kind::Sacn;
-        spec.universe = 1;
-        entries.push_back({formatOutputSpec(spec), "sACN (E1.31) im Netzwerk, Universum 1, Kanäle ab 1"});
+    if (protocol == NetProtocol::Sacn)
+        entries.push_back({"sacn:1", "sACN (E1.31) im Netzwerk, Universum 1, Kanäle ab 1"});
+    else
+        entries.push_back({"artnet:0", "Art-Net im Netzwerk, Universum 0, Kanäle ab 1"});
+}
+
+std::optional<std::string> identifyNetOutput(NetProtocol protocol, const OutputSpec &spec, std::string &)
+{
+    std::string destination;
+    if (spec.host.empty()) {
+        destination = protocol == NetProtocol::Sacn ? sacnGroup(spec.universe).toString().toStdString()
+                                                    : std::string("broadcast");
     } else {
-        spec.kind = OutputSpec::Kind::ArtNet;
-        spec.universe = 0;
-        entries.push_back({formatOutputSpec(spec), "Art-Net im Netzwerk, Universum 0, Kanäle ab 1"});
+        HostLookup lookup(spec.host);
+        const QList<QHostAddress> found = lookup.wait(2000) ? lookup.addresses() : QList<QHostAddress>();
+        destination = found.isEmpty() ? QString::fromStdString(spec.host).toLower().toStdString()
+                                      : found.front().toString().toStdString();
     }
+    return spec.kind + ":" + std::to_string(spec.universe) + "@" + destination;
 }
 
 } // namespace portio

@@ -30,7 +30,7 @@ class NetSender final : public PortBackend
 {
 public:
     NetSender(NetProtocol protocol, const OutputSpec &spec, const QByteArray &cid)
-        : m_protocol(protocol), m_spec(spec), m_name(formatOutputSpec(spec)), m_port(netPort(protocol)),
+        : m_protocol(protocol), m_spec(spec), m_name(netSpecText(spec)), m_port(netPort(protocol)),
           m_lookupFault(m_name), m_networkFault(m_name), m_sendFault(m_name)
     {
         std::copy_n(cid.constData(), std::min<qsizetype>(cid.size(), 16), m_cid.begin());

@@ -2,7 +2,6 @@
 
 #include "notice.h"
 #include "portbackend.h"
-#include "portbackend.h"
 #include "serialrelayprotocol.h"
 
 #include <QByteArray>
@@ -28,7 +27,7 @@ class SerialRelay final : public PortBackend
 {
 public:
     explicit SerialRelay(const OutputSpec &spec)
-        : m_source(formatOutputSpec(spec))
+        : m_source(serialSpecText(spec))
         , m_icse(spec.protocol == OutputSpec::SerialProtocol::Icse)
         , m_port(QString::fromStdString(spec.path))
     {
@@ -71,7 +70,7 @@ public:
             const std::string path = m_port.portName().toStdString();
             const std::string text = m_port.errorString().toStdString();
             if (m_port.error() == QSerialPort::PermissionError)
-                why = "no permission to open " + path + " (" + text + "): " + serialAccessHint();
+                why = "no permission to open " + path + " (" + text + "): " + serialAccessHint(path);
             else if (m_port.error() == QSerialPort::DeviceNotFoundError)
                 why = "no serial port " + path;
             else
@@ -264,10 +263,6 @@ private:
 
 std::unique_ptr<PortBackend> openSerialRelayOutput(const OutputSpec &spec, OutputRole role, std::string &whyNot)
 {
-    if (spec.kind != OutputSpec::Kind::Serial) {
-        whyNot = "not a serial output";
-        return nullptr;
-    }
     if (role == OutputRole::Monitor) {
         whyNot = "a serial relay board cannot be read back; the monitor shows what blinkwerk sends it";
         return nullptr;
@@ -283,7 +278,7 @@ OutputEntry serialRelayEntry(const std::string &location, const std::string &por
                              const std::string &manufacturer)
 {
     OutputSpec spec;
-    spec.kind = OutputSpec::Kind::Serial;
+    spec.kind = "serial";
     // A device path where the platform has one (/dev/ttyUSB0), else the
     // port's name (COM3).
     spec.path = !location.empty() && location.front() == '/' ? location : portName;
@@ -294,7 +289,7 @@ OutputEntry serialRelayEntry(const std::string &location, const std::string &por
     std::string text = "Serielle Relaiskarte an " + spec.path;
     if (!about.empty())
         text += " (" + about + ")";
-    return {formatOutputSpec(spec), text};
+    return {serialSpecText(spec), text};
 }
 
 void listSerialRelayOutputs(std::vector<OutputEntry> &entries)

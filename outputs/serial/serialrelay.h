@@ -27,6 +27,7 @@
 #include "outputkind.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,8 +44,21 @@ void listSerialRelayOutputs(std::vector<OutputEntry> &entries);
 OutputEntry serialRelayEntry(const std::string &location, const std::string &portName, const std::string &description,
                              const std::string &manufacturer);
 
-// What a user lacking permission for a serial port is told to do on this
-// platform (one file per platform).
-std::string serialAccessHint();
+// The canonical SPEC of a serial output: "serial:PORT,lcus".
+std::string serialSpecText(const OutputSpec &spec);
+
+// Which port path is, the same however it is named ("tty:188:0" by the
+// device number on POSIX, "com:COM3" on Windows); nothing with the reason
+// when there is no such port. Opens nothing. One file per platform.
+std::optional<std::string> serialPortIdentity(const std::string &path, std::string &whyNot);
+
+// What a user told "no permission" for port at path is to do on this
+// platform: join the group that owns serial ports, or, where the user has
+// the rights already and the port is only taken, close the program that
+// holds it. One file per platform.
+std::string serialAccessHint(const std::string &path);
+
+// The kind: serial:PORT[,lcus|,icse].
+extern const OutputKind serialRelayKind;
 
 } // namespace portio

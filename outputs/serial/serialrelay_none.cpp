@@ -13,9 +13,4 @@ std::unique_ptr<PortBackend> openSerialRelayOutput(const OutputSpec &, OutputRol
 
 void listSerialRelayOutputs(std::vector<OutputEntry> &) {}
 
-std::string serialAccessHint()
-{
-    return {};
-}
-
 } // namespace portio

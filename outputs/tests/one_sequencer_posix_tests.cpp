@@ -17,7 +17,8 @@ namespace {
 
 constexpr int TimeoutMs = 30000; // generous: a slow machine starting Qt
 
-const std::string Message = "LPT1 wird bereits von einem anderen laufenden Blinkwerk angesteuert.";
+// The second one names the output it found taken.
+const std::string Message = " wird bereits von einem anderen laufenden Blinkwerk angesteuert.";
 
 class Program
 {
@@ -141,7 +142,9 @@ TEST(OneSequencer, aSecondBlinkwerkOnTheSamePortEndsWithoutWriting)
             break;
     }
     EXPECT_FALSE(touched) << "the second blinkwerk opened the register";
-    EXPECT_NE(second.err().find(Message + "\nDieses Blinkwerk wird beendet."), std::string::npos) << second.err();
+    EXPECT_NE(second.err().find("Der Ausgang register:" + reg.string() + Message + "\nDieses Blinkwerk wird beendet."),
+              std::string::npos)
+        << second.err();
     EXPECT_EQ(second.terminate(), 1) << second.err();
     EXPECT_EQ(readFile(reg), "\xa5") << "the second blinkwerk wrote the register";
     EXPECT_TRUE(first.running()) << first.err();

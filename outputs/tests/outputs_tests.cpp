@@ -1,38 +1,25 @@
-// The output a user names, and what the port layer makes of it: how
-// outputs are named, the mirror of write-only outputs, switching outputs at run time.
+// The outputs as the programs use them: how outputs are named, which device
+// an output is, and the output session: one lock per device actually bound,
+// the mirror of a write-only output, a switch at run time.
 
-#include "childprocess.h"
-#include "registerfile.h"
 #include "outputs.h"
-#include "outputname.h"
-#include "portio.h"
-#include "lockkey.h"
 #include "portlock.h"
-#include "recordingport.h"
+#include "posixtestsupport.h"
+#include "serialboard.h"
+
+#include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <fstream>
+#include <future>
+#include <thread>
 
 using namespace portio;
+using testsupport::ScratchDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path scratch()
-{
-    fs::path dir = fs::temp_directory_path() / ("portio-outputs-" + testsupport::uniqueSuffix());
-    fs::create_directories(dir);
-    return dir;
-}
-
-std::string utf8(const fs::path &path)
-{
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
 
 int byteOf(const fs::path &file)
 {
@@ -46,173 +33,235 @@ OutputSpec spec(const std::string &text)
     std::string error;
     const auto parsed = parseOutputSpec(text, error);
     EXPECT_TRUE(parsed) << text << ": " << error;
-    return parsed.value_or(OutputSpec{});
+    return parsed.value_or(OutputSpec {});
 }
 
-std::string env(const char *name)
+std::optional<std::string> deviceOf(const std::string &text)
 {
-    const char *value = std::getenv(name);
-    return value ? value : "";
+    const OutputSpec s = spec(text);
+    std::string why;
+    return outputKinds().find(s.kind)->identify(s, why);
 }
 
-// In a fresh process: register A configured, a byte, a switch to B, a byte,
-// a switch to an output that cannot be opened.
-const testsupport::ChildBody switchOutputs("switchOutputs", [] {
-    configureOutput(spec("register:" + env("TEST_REGISTER_A")), OutputRole::Sequencer);
-    LptOut(0x11);
-    if (selectOutput(spec("register:" + env("TEST_REGISTER_B"))).outcome != OutputSelection::Opened)
-        return 10;
-    if (outputSpecInUse() != "register:" + env("TEST_REGISTER_B"))
-        return 11;
-    LptOut(0x22);
-    if (LptIn() != 0x22)
-        return 14;
-    const OutputSelection failed = selectOutput(spec("register:" + env("TEST_REGISTER_MISSING")));
-    if (failed.outcome != OutputSelection::FellBack || failed.why.find(env("TEST_REGISTER_MISSING")) == std::string::npos)
-        return 12;
-    return outputSpecInUse().rfind("register:", 0) == 0 ? 0 : 13;
-});
+OutputSelection selectNow(OutputSession &session, const OutputSpec &next)
+{
+    std::promise<OutputSelection> done;
+    session.select(next, [&done](const OutputSelection &selection) { done.set_value(selection); });
+    return done.get_future().get();
+}
+
+// The user's runtime folder of this test, where the simulated register and
+// the mirrors live.
+class Runtime
+{
+public:
+    Runtime()
+        : m_dir("outputs-run")
+    {
+        ::setenv("XDG_RUNTIME_DIR", m_dir.path().c_str(), 1);
+    }
+    ~Runtime() { ::unsetenv("XDG_RUNTIME_DIR"); }
+    fs::path operator/(const std::string &name) const { return m_dir / name; }
+
+private:
+    ScratchDir m_dir;
+};
 
 } // namespace
 
-TEST(OutputSpec, parsesAndFormatsEveryKindAndRefusesEveryFault)
+TEST(OutputDevice, oneDeviceHoweverItIsNamed)
 {
+    ScratchDir dir("device");
+    fs::create_directory(dir / "sub");
+    testsupport::writeFile(dir / "reg", std::string(1, '\0'));
+    testsupport::writeFile(dir / "other", std::string(1, '\0'));
+    const std::string reg = (dir / "reg").string();
     struct Case
     {
-        const char *text;
-        const char *canonical; // null: refused
-        const char *error;     // part of the reason when refused
+        std::string one, other;
+        bool same;
     };
     const Case cases[] = {
-        {"lpt1", "lpt1", nullptr},
-        {"LPT1", "lpt1", nullptr},
-        {"register:/tmp/a b:c", "register:/tmp/a b:c", nullptr},
-        {"hidrelay", "hidrelay", nullptr},
-        {"HidRelay:ABCDE", "hidrelay:ABCDE", nullptr},
-        {"serial:/dev/ttyUSB0", "serial:/dev/ttyUSB0,lcus", nullptr},
-        {"serial:COM3,ICSE", "serial:COM3,icse", nullptr},
-        {"gpio:gpiochip0:17,27,22", "gpio:gpiochip0:17,27,22", nullptr},
-        {"gpio:/dev/gpiochip1:0,1,2,3,4,5,6,7,Active-Low", "gpio:/dev/gpiochip1:0,1,2,3,4,5,6,7,active-low", nullptr},
-        {"sacn:1", "sacn:1", nullptr},
-        {"sacn:7/1", "sacn:7", nullptr},
-        {"sacn:63999/505@node.local", "sacn:63999/505@node.local", nullptr},
-        {"artnet:0", "artnet:0", nullptr},
-        {"ARTNET:32767/2@127.0.0.1", "artnet:32767/2@127.0.0.1", nullptr},
-
-        {"", nullptr, "unknown output"},
-        {"lpt2", nullptr, "unknown output \"lpt2\""},
-        {"lpt1:x", nullptr, "lpt1 takes no arguments"},
-        {"register", nullptr, "register needs a file"},
-        {"register:", nullptr, "register needs a file"},
-        {"hidrelay:", nullptr, "1 to 16 printable"},
-        {"hidrelay:12345678901234567", nullptr, "1 to 16 printable"},
-        {"hidrelay:AB CD", nullptr, "1 to 16 printable"},
-        {"serial", nullptr, "serial needs a port"},
-        {"serial:,lcus", nullptr, "serial needs a port"},
-        {"serial:a,lcus,icse", nullptr, "serial needs a port"},
-        {"serial:a,modbus", nullptr, "unknown serial protocol \"modbus\""},
-        {"gpio:17", nullptr, "gpio needs a chip"},
-        {"gpio::17", nullptr, "gpio needs a chip"},
-        {"gpio:c:active-low", nullptr, "one to eight"},
-        {"gpio:c:0,1,2,3,4,5,6,7,8", nullptr, "one to eight"},
-        {"gpio:c:", nullptr, "\"\" is no number"},
-        {"gpio:c:1,x", nullptr, "\"x\" is no number"},
-        {"gpio:c:65536", nullptr, "is no number from 0 to 65535"},
-        {"gpio:c:-1", nullptr, "is no number"},
-        {"gpio:c:4,4", nullptr, "line 4 is named twice"},
-        {"sacn:", nullptr, "universe must be a number from 1 to 63999"},
-        {"sacn:0", nullptr, "universe must be a number from 1 to 63999"},
-        {"sacn:64000", nullptr, "universe must be a number from 1 to 63999"},
-        {"sacn:+1", nullptr, "universe must be"},
-        {"sacn:1x", nullptr, "universe must be"},
-        {"artnet:32768", nullptr, "universe must be a number from 0 to 32767"},
-        {"sacn:1/0", nullptr, "first slot must be a number from 1 to 505"},
-        {"sacn:1/506", nullptr, "first slot"},
-        {"artnet:1/2/3", nullptr, "first slot"},
-        {"sacn:1@", nullptr, "host after @"},
-        {"artnet:1@a b", nullptr, "host after @"},
+        {"sacn:1", "sacn:1/9", true}, // the slots do not make another universe
+        {"sacn:1", "SACN:1/505", true},
+        {"sacn:1", "sacn:2", false},
+        {"sacn:1", "artnet:1", false},
+        {"sacn:1@127.0.0.1", "sacn:1@localhost", true}, // one destination
+        {"sacn:1@127.0.0.1", "sacn:1", false},
+        {"artnet:0", "artnet:0/5", true},
+        {"register:" + reg, "register:" + (dir / "sub" / ".." / "reg").string(), true},
+        {"register:" + reg, "register:" + (dir / "other").string(), false},
+        {"gpio:/dev/null:1,2", "gpio:/dev/null:2,1", true},
+        {"gpio:/dev/null:1,2", "gpio:/dev/null:1,3", false},
+        {"serial:/dev/null", "serial:/dev/../dev/null,icse", true},
     };
     for (const Case &c : cases) {
-        std::string error;
-        const std::optional<OutputSpec> parsed = parseOutputSpec(c.text, error);
-        if (!c.canonical) {
-            EXPECT_FALSE(parsed) << c.text;
-            EXPECT_NE(error.find(c.error), std::string::npos) << c.text << " said: " << error;
-            continue;
+        const auto one = deviceOf(c.one), other = deviceOf(c.other);
+        ASSERT_TRUE(one && other) << c.one << " / " << c.other;
+        EXPECT_EQ(*one == *other, c.same) << c.one << " is " << *one << ", " << c.other << " is " << *other;
+    }
+}
+
+TEST(OutputSession, oneSequencerPerDeviceActuallyBound)
+{
+    Runtime runtime;
+    ScratchDir dir("session-lock");
+    const std::string reg = (dir / "reg").string();
+    const OutputSpec simulated = simulatedRegister();
+    struct Case
+    {
+        const char *name;
+        std::string first, second; // the second is refused while the first is bound
+        bool firstAutomatic = false;
+    };
+    const Case cases[] = {
+        {"one universe under two SPECs", "sacn:5", "sacn:5/9"},
+        {"one file under two names", "register:" + reg, "register:" + (dir / "." / "reg").string()},
+        // The lock follows what serves, not what was asked for.
+        {"a fallback takes the fallback's lock", "register:" + (dir / "no" / "such").string(),
+         "register:" + simulated.path},
+        {"lpt1 falling back takes the simulated register's lock", "lpt1", "register:" + simulated.path, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        OutputSession first(sessionSetup(OutputRole::Sequencer));
+        const OutputSelection bound = first.bind(spec(c.first), c.firstAutomatic);
+        ASSERT_NE(bound.outcome, OutputSelection::Refused);
+        {
+            OutputSession second(sessionSetup(OutputRole::Sequencer));
+            const OutputSelection refused = second.bind(spec(c.second), false);
+            EXPECT_EQ(refused.outcome, OutputSelection::Refused);
+            EXPECT_FALSE(refused.busy.empty());
         }
-        ASSERT_TRUE(parsed) << c.text << ": " << error;
-        EXPECT_EQ(formatOutputSpec(*parsed), c.canonical) << c.text;
-        const std::optional<OutputSpec> again = parseOutputSpec(formatOutputSpec(*parsed), error);
-        EXPECT_TRUE(again && *again == *parsed) << c.text << " does not survive its own text";
+        first.close();
+        OutputSession next(sessionSetup(OutputRole::Sequencer));
+        EXPECT_NE(next.bind(spec(c.second), false).outcome, OutputSelection::Refused) << "free once the first let go";
     }
 }
 
-TEST(OutputLock, otherOutputsAreLockedByTheirCanonicalSpec)
+TEST(OutputSession, theLockDoesNotDependOnTheEnvironment)
 {
-    EXPECT_EQ(portLockKey(spec("LPT1")), "lpt1");
-    EXPECT_EQ(portLockKey(spec("register:relative-name")).rfind("file:", 0), 0u);
-    EXPECT_EQ(portLockKey(spec("serial:/dev/ttyUSB0")), "output:serial:/dev/ttyUSB0,lcus");
-    EXPECT_EQ(portLockKey(spec("SACN:1/1")), "output:sacn:1");
-    EXPECT_NE(portLockTag("output:sacn:1"), portLockTag("output:sacn:2"));
-    EXPECT_EQ(portLockTag("output:sacn:1").rfind("output-", 0), 0u);
+    ScratchDir dir("session-env");
+    ScratchDir runtime("session-env-run");
+    const OutputSpec reg = spec("register:" + (dir / "reg").string());
+    ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    OutputSession first(sessionSetup(OutputRole::Sequencer));
+    ASSERT_EQ(first.bind(reg, false).outcome, OutputSelection::Opened);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    OutputSession second(sessionSetup(OutputRole::Sequencer));
+    EXPECT_EQ(second.bind(reg, false).outcome, OutputSelection::Refused);
 }
 
-TEST(Mirror, theSequencerWritesBothAndTheMonitorReadsWhatWasSent)
+TEST(OutputSession, aFileOfTheUsersIsNeverTakenForARegister)
 {
-    const fs::path dir = scratch();
-    const std::string name = utf8(dir / "mirror");
-    std::string why;
-    auto owned = std::make_unique<RecordingPort>();
-    RecordingPort &device = *owned;
-    auto sequencer = mirroredOutput(std::move(owned), OutputRole::Sequencer, "serial:x,lcus", name, why);
-    ASSERT_TRUE(sequencer) << why;
-    auto monitor = mirroredOutput(nullptr, OutputRole::Monitor, "serial:x,lcus", name, why);
-    ASSERT_TRUE(monitor) << why;
-    for (const int byte : {0x5A, 0xFF, 0x00, 0x81}) {
-        sequencer->out32(Lpt1DataPort, std::int16_t(byte));
-        EXPECT_EQ(device.writtenBytes().back(), byte);
-        EXPECT_EQ(monitor->inp32(Lpt1DataPort), byte);
-        EXPECT_EQ(byteOf(name), byte);
+    Runtime runtime;
+    ScratchDir dir("session-userfile");
+    const std::string thesis(17000, 'T');
+    struct Case
+    {
+        const char *name;
+        std::string content;
+        OutputSelection::Outcome outcome;
+    };
+    const Case cases[] = {
+        {"a document", thesis, OutputSelection::FellBack},
+        {"two bytes", "ab", OutputSelection::FellBack},
+        {"one byte", "\x05", OutputSelection::Opened},
+        {"an empty file", "", OutputSelection::Opened},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = dir / "file";
+        testsupport::writeFile(file, c.content);
+        OutputSession session(sessionSetup(OutputRole::Sequencer));
+        const OutputSelection bound = session.bind(spec("register:" + file.string()), false);
+        EXPECT_EQ(bound.outcome, c.outcome) << bound.why;
+        session.write(0x42);
+        session.close();
+        if (c.outcome == OutputSelection::FellBack) {
+            EXPECT_EQ(testsupport::readFile(file), c.content) << "left as it was";
+            EXPECT_NE(bound.why.find("bytes"), std::string::npos) << bound.why;
+        } else {
+            EXPECT_EQ(testsupport::readFile(file), std::string(1, '\0')) << "the register's last 0";
+        }
     }
-    EXPECT_EQ(sequencer->inp32(Lpt1DataPort), 0x81) << "the device answers for itself";
-    monitor->out32(Lpt1DataPort, 0x42);
-    EXPECT_EQ(byteOf(name), 0x81) << "the monitor never writes";
-    EXPECT_EQ(monitor->status(), "zeigt, was Blinkwerk zuletzt gesendet hat");
-
-    EXPECT_FALSE(mirroredOutput(nullptr, OutputRole::Monitor, "gpio:c:1", utf8(dir / "no" / "such"), why));
-    EXPECT_NE(why.find("cannot be read back"), std::string::npos) << why;
-    sequencer.reset();
-    monitor.reset();
-    fs::remove_all(dir);
 }
 
-TEST(OutputSwitch, theOldOutputGetsZeroAndTheNewOneTheNextByte)
+TEST(OutputSession, lpt1FallingBackIsAFailureOnlyWhenSomeoneChoseIt)
 {
-    const fs::path dir = scratch();
-    const fs::path a = dir / "a", b = dir / "b", missing = dir / "no" / "such" / "c", runtime = dir / "run";
-    // The fallback's simulated register is one of this test (POSIX).
-    fs::create_directory(runtime);
-    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
-    const auto child = testsupport::runChild("switchOutputs", {{"TEST_REGISTER_A", utf8(a)},
-                                                               {"TEST_REGISTER_B", utf8(b)},
-                                                               {"TEST_REGISTER_MISSING", utf8(missing)},
-                                                               {"XDG_RUNTIME_DIR", utf8(runtime)}});
-    EXPECT_EQ(child.status, 0) << child.standardError;
-    EXPECT_EQ(byteOf(a), 0) << "the old output was switched off";
-    EXPECT_EQ(byteOf(b), 0) << "the output left for one that failed was switched off";
-    std::string err = child.standardError;
-    err.erase(std::remove(err.begin(), err.end(), '\r'), err.end());
-    EXPECT_NE(err.find("Output: register:" + utf8(a) + "\n"), std::string::npos) << err;
-    EXPECT_NE(err.find("Output: register:" + utf8(b) + "\n"), std::string::npos) << err;
-    EXPECT_NE(err.find(utf8(missing)), std::string::npos) << err;
-    EXPECT_NE(err.find("Output: the simulated register"), std::string::npos) << err;
-    fs::remove_all(dir);
+    if (fs::exists("/dev/parport0"))
+        GTEST_SKIP() << "this machine has a parallel port";
+    Runtime runtime;
+    for (const bool automatic : {false, true}) {
+        OutputSession session(sessionSetup(OutputRole::Sequencer));
+        const OutputSelection bound = session.bind(spec("lpt1"), automatic);
+        EXPECT_EQ(bound.outcome, automatic ? OutputSelection::Opened : OutputSelection::FellBack) << automatic;
+        EXPECT_EQ(session.specInUse(), formatOutputSpec(simulatedRegister()));
+        EXPECT_EQ(session.description().rfind("LPT1 (simuliertes Register ", 0), 0u) << session.description();
+    }
+}
+
+TEST(OutputSession, aSwitchMovesTheLockAndTheOldOutputGetsZero)
+{
+    Runtime runtime;
+    ScratchDir dir("session-switch");
+    const fs::path a = dir / "a", b = dir / "b";
+    const OutputSpec specA = spec("register:" + a.string()), specB = spec("register:" + b.string());
+    OutputSession session(sessionSetup(OutputRole::Sequencer));
+    ASSERT_EQ(session.bind(specA, false).outcome, OutputSelection::Opened);
+    session.write(0x11);
+    {
+        OutputSession other(sessionSetup(OutputRole::Sequencer)); // another blinkwerk on b
+        ASSERT_EQ(other.bind(specB, false).outcome, OutputSelection::Opened);
+        EXPECT_EQ(selectNow(session, specB).outcome, OutputSelection::Refused);
+        EXPECT_EQ(session.specInUse(), formatOutputSpec(specA)) << "the old output stays";
+        EXPECT_EQ(byteOf(a), 0x11) << "and keeps its byte";
+    }
+    EXPECT_EQ(selectNow(session, specB).outcome, OutputSelection::Opened);
+    EXPECT_EQ(byteOf(a), 0) << "the old output is switched off";
+    EXPECT_EQ(byteOf(b), 0) << "the new one starts dark";
+    session.write(0x22);
+    EXPECT_EQ(byteOf(b), 0x22);
+    EXPECT_EQ(PortLock(*deviceOf("register:" + a.string())).state(), PortLock::State::Held) << "a is free again";
+    EXPECT_EQ(PortLock(*deviceOf("register:" + b.string())).state(), PortLock::State::Busy) << "b is held";
+    EXPECT_EQ(selectNow(session, specB).outcome, OutputSelection::Opened) << "the output held already";
+
+    const OutputSelection failed = selectNow(session, spec("register:" + (dir / "no" / "such").string()));
+    EXPECT_EQ(failed.outcome, OutputSelection::FellBack);
+    EXPECT_NE(failed.why.find((dir / "no" / "such").string()), std::string::npos) << failed.why;
+    EXPECT_EQ(session.specInUse(), formatOutputSpec(simulatedRegister()));
+    EXPECT_EQ(byteOf(b), 0);
+}
+
+TEST(OutputSession, aWriteOnlyDeviceHasAMirrorOfItsOwn)
+{
+    Runtime runtime;
+    ScratchDir dir("session-mirror");
+    testsupport::SerialBoard board(testsupport::SerialBoard::Kind::Icse);
+    std::string error;
+    ASSERT_TRUE(board.plugIn((dir / "ttyRELAY").string(), error)) << error;
+    const OutputSpec serial = spec("serial:" + (dir / "ttyRELAY").string() + ",icse");
+    OutputSession sequencer(sessionSetup(OutputRole::Sequencer));
+    ASSERT_EQ(sequencer.bind(serial, false).outcome, OutputSelection::Opened);
+    OutputSession monitor(sessionSetup(OutputRole::Monitor));
+    ASSERT_EQ(monitor.bind(serial, false).outcome, OutputSelection::Opened);
+    EXPECT_EQ(monitor.status(), "zeigt, was Blinkwerk zuletzt gesendet hat");
+    for (const std::uint8_t byte : {0x5A, 0xFF, 0x81}) {
+        sequencer.write(byte);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while ((board.relays() != byte || monitor.read().byte != byte) && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(board.relays(), byte);
+        EXPECT_EQ(monitor.read().byte, byte) << "the monitor reads what was sent";
+    }
+    EXPECT_EQ(byteOf(runtime / "blinkwerk-lpt1"), -1) << "the simulated register is left out of it";
+    sequencer.close();
+    EXPECT_EQ(board.relays(), 0);
 }
 
 int main(int argc, char **argv)
 {
-    if (const auto status = testsupport::runAsChildIfAsked(argc, argv))
-        return *status;
+    QCoreApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

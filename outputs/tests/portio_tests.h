@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // A scratch folder of this test process, created on demand.
 std::filesystem::path scratchDir();
@@ -17,6 +18,16 @@ std::filesystem::path privateFolder(const std::filesystem::path &path);
 // The simulated register of a child whose XDG_RUNTIME_DIR is runtime (a
 // variable that only POSIX heeds).
 std::string simulatedRegisterWithRuntimeFolder(const std::filesystem::path &runtime);
+
+// Binds the output a program would bind from its environment (register:FILE
+// from BLINKWERK_LPT_REGISTER, else lpt1 that nobody chose) for role, and
+// routes the port routines to it for the rest of the process: for tests that
+// run as a program in a child process.
+namespace portio { enum class OutputRole; }
+void bindLikeAProgram(portio::OutputRole role);
+// The lines of a child's standard error, without the one that names the
+// output in use ("Output: ...").
+std::vector<std::string> saidLines(const std::string &text);
 
 // The simulated register of that name admits its owner only.
 void expectOnlyThisUserMayOpen(const std::string &sharedName);

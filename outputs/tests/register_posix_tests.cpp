@@ -1,12 +1,13 @@
 // The register as the programs meet it on POSIX: emptied or starved of space
 // under a running program, planted by another user, shared by the programs
-// of one user. Each case runs in a child process: the port layer binds once
-// per process, and a bus error must show up as a failed case, not as a dead
+// of one user. Each case runs in a child process that binds its output as a
+// program does: a bus error must show up as a failed case, not as a dead
 // test runner.
 
-#include "registerfile.h"
+#include "outputkind.h"
 #include "portio.h"
 #include "posixtestsupport.h"
+#include "registerfile.h"
 
 #include <gtest/gtest.h>
 
@@ -23,17 +24,18 @@
 using namespace testsupport;
 using portio::LptIn;
 using portio::LptOut;
+using portio::OutputRole;
 using portio::RegisterFile;
+
+// From portio_tests.cpp: binds as a program does, and what a child said.
+void bindLikeAProgram(portio::OutputRole role);
+std::vector<std::string> saidLines(const std::string &text);
 
 namespace {
 
 std::vector<std::string> lines(const std::string &text)
 {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        result.push_back(line);
-    return result;
+    return saidLines(text);
 }
 
 // The lines a child wrote about its register, without the one that says why
@@ -107,6 +109,7 @@ TEST(RegisterFailure, anEmptiedRegisterNeverStopsTheProgram)
             const std::string path = kind.fileIn(dir);
             const ChildResult child = inChild([&] {
                 kind.select(dir);
+                bindLikeAProgram(OutputRole::Sequencer);
                 LptOut(0x5A);
                 if (::truncate(path.c_str(), 0) != 0)
                     return 10;
@@ -153,17 +156,16 @@ TEST(RegisterFailure, aFullFileSystemNeverStopsTheProgram)
         }
         ::close(fd);
         ::setenv("BLINKWERK_LPT_REGISTER", path.c_str(), 1);
+        bindLikeAProgram(OutputRole::Sequencer);
         LptOut(0x11);
         LptOut(0x22); // kept
         if (LptIn() != 0)
             return 10;
         ::unlink(fill.c_str()); // space again
-        // No further access: the program's timer alone writes the kept byte.
+        // No further access: the session's service alone writes the kept byte.
         const auto freed = std::chrono::steady_clock::now();
-        while (readFile(path) != "\x22" && std::chrono::steady_clock::now() - freed < std::chrono::milliseconds(1500)) {
-            portio::servicePort();
+        while (readFile(path) != "\x22" && std::chrono::steady_clock::now() - freed < std::chrono::seconds(10))
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
         if (readFile(path) != "\x22")
             return 12;
         LptOut(0x33);
@@ -213,6 +215,7 @@ TEST(RegisterFile, aFilePlantedByAnotherUserIsNeverAdopted)
         const ChildResult program = inChild([&] {
             ::setenv("BLINKWERK_LPT_REGISTER", path.c_str(), 1);
             ::setenv("XDG_RUNTIME_DIR", own.path().c_str(), 1);
+            bindLikeAProgram(OutputRole::Sequencer);
             LptOut(0x5A);
             return LptIn() == 0x5A ? 0 : 1;
         });
@@ -361,6 +364,7 @@ TEST(SimulatedRegister, aRegisterPlantedByAnotherUserIsNeverAdopted)
             return 1;
         ::unsetenv("BLINKWERK_LPT_REGISTER");
         ::unsetenv("XDG_RUNTIME_DIR");
+        bindLikeAProgram(OutputRole::Sequencer);
         LptOut(0x5A);
         return LptIn() == 0x5A ? 0 : 2;
     });
@@ -386,10 +390,14 @@ TEST(SimulatedRegister, theProgramsOfOneUserShareItsByte)
         });
     };
     const ChildResult writer = program([] {
+        bindLikeAProgram(OutputRole::Sequencer);
         LptOut(0x42);
         return 0;
     });
-    const ChildResult reader = program([] { return int(LptIn()); });
+    const ChildResult reader = program([] {
+        bindLikeAProgram(OutputRole::Monitor);
+        return int(LptIn());
+    });
     EXPECT_EQ(writer.exitCode, 0) << writer;
     EXPECT_EQ(reader.exitCode, 0x42) << reader << "\nthe byte the other program left";
     EXPECT_EQ(fs::status(runtime / "blinkwerk-lpt1").permissions(), fs::perms(0600));

@@ -1,10 +1,11 @@
-// The "Ausgang" menu of the main window, with the real port layer on two
-// register files: a choice switches at once, the old output gets 0 first,
-// the new one the next byte.
+// The "Ausgang" menu of the main window, with a real output session on two
+// register files: a choice switches, the old output gets 0 first, the new
+// one the next byte; the window never waits for the listing or the switch.
 
 #include "buttoncheckbox.h"
 #include "programm.h"
 
+#include "outputs.h"
 #include "portio.h"
 
 #include <QApplication>
@@ -50,15 +51,17 @@ TEST(OutputMenu, aChoiceSwitchesAtOnceTheOldOutputGetsZeroAndTheNewTheNextByte)
     qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
     const std::string specA = "register:" + a.toStdString(), specB = "register:" + b.toStdString();
     std::string error;
-    portio::configureOutput(*portio::parseOutputSpec(specA, error), portio::OutputRole::Sequencer);
+    portio::OutputSession session(portio::sessionSetup(portio::OutputRole::Sequencer));
+    ASSERT_EQ(session.bind(*portio::parseOutputSpec(specA, error), false).outcome, portio::OutputSelection::Opened);
+    const portio::ScopedPortBackend route(session.port());
 
     std::vector<std::string> remembered;
     QStringList failures;
     {
         Programm w(patterns.path().toStdString());
-        w.outputs.list = [&] {
-            return std::vector<portio::OutputEntry>{
-                {specA, "Register A"}, {specB, "Register B"}, {"gpio:gpiochip0:", "GPIO-Chip gpiochip0"}};
+        w.outputs = Programm::sessionHooks(session);
+        w.outputs.list = [&](std::function<void(std::vector<portio::OutputEntry>)> done) {
+            done({{specA, "Register A"}, {specB, "Register B"}, {"gpio:gpiochip0:", "GPIO-Chip gpiochip0"}});
         };
         w.outputs.remember = [&](const std::string &spec) { remembered.push_back(spec); };
         w.outputs.presentFailure = [&](QWidget *, const QString &text) { failures << text; };
@@ -92,6 +95,7 @@ TEST(OutputMenu, aChoiceSwitchesAtOnceTheOldOutputGetsZeroAndTheNewTheNextByte)
         EXPECT_FALSE(actions[4]->isEnabled()) << "a spec that does not parse is shown, not offered";
 
         actions[3]->trigger();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !remembered.empty(); }, 5000)) << "the switch answers";
         EXPECT_EQ(byteOf(a), 0) << "the old output is switched off";
         EXPECT_EQ(byteOf(b), 0) << "the new output starts dark";
         w.engine().tick();
@@ -105,6 +109,7 @@ TEST(OutputMenu, aChoiceSwitchesAtOnceTheOldOutputGetsZeroAndTheNewTheNextByte)
         // register serves, nothing is remembered.
         const QString missing = dir.filePath("no/such/c");
         w.chooseOutput("register:" + missing.toStdString());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !failures.isEmpty(); }, 5000));
         ASSERT_EQ(failures.size(), 1);
         EXPECT_TRUE(failures[0].startsWith("Der Ausgang register:" + missing + " kann nicht geöffnet werden:\n"))
             << failures[0].toStdString();
@@ -113,6 +118,6 @@ TEST(OutputMenu, aChoiceSwitchesAtOnceTheOldOutputGetsZeroAndTheNewTheNextByte)
         EXPECT_EQ(remembered.size(), 1u);
         w.close();
     }
-    portio::closePort();
+    session.close();
     qunsetenv("XDG_RUNTIME_DIR");
 }

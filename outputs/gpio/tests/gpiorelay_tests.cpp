@@ -197,7 +197,7 @@ private:
 OutputSpec gpioSpec(const std::string &chip, std::vector<unsigned> lines, bool activeLow = false)
 {
     OutputSpec spec;
-    spec.kind = OutputSpec::Kind::Gpio;
+    spec.kind = "gpio";
     spec.path = chip;
     spec.lines = std::move(lines);
     spec.activeLow = activeLow;
@@ -306,6 +306,18 @@ TEST(GpioRelay, SetsEachChangedByteOnceAndDrivesOffAtTheEndWithoutReleasing)
     EXPECT_EQ(h.kernel.requestLog.size(), 1u);
     backend->out32(portio::Lpt1DataPort, 0x02);
     EXPECT_EQ(h.kernel.levels(lines), 0x2u);
+    backend.reset();
+    // The same lines named in another order: taken over as well, never
+    // released (the relays would fall back to the chip's default), and
+    // channel k still drives the k-th line named.
+    const std::vector<unsigned> reordered {22, 17, 27};
+    backend = h.open(gpioSpec("gpiochip0", reordered), whyNot);
+    ASSERT_TRUE(backend) << whyNot;
+    EXPECT_EQ(h.kernel.requestLog.size(), 1u);
+    backend->out32(portio::Lpt1DataPort, 0x01); // channel 1: line 22
+    EXPECT_EQ(h.kernel.levels(reordered), 0x1u);
+    backend->out32(portio::Lpt1DataPort, 0x06); // channels 2 and 3: lines 17 and 27
+    EXPECT_EQ(h.kernel.levels(reordered), 0x6u);
     backend.reset();
     // Overlapping other lines: the kept request is released first.
     backend = h.open(gpioSpec("gpiochip0", {27, 5}), whyNot);

@@ -159,7 +159,7 @@ protected:
     static portio::OutputSpec spec(std::vector<unsigned> lines, bool activeLow)
     {
         portio::OutputSpec spec;
-        spec.kind = portio::OutputSpec::Kind::Gpio;
+        spec.kind = "gpio";
         spec.path = s_chip->path();
         spec.lines = std::move(lines);
         spec.activeLow = activeLow;

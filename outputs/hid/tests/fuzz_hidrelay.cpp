@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const int relays = hid.product.back() == '3' || hid.product.back() == '9' ? 0 : hid.product.back() - '0';
     const auto role = data[1] % 2 ? portio::OutputRole::Monitor : portio::OutputRole::Sequencer;
     portio::OutputSpec spec;
-    spec.kind = portio::OutputSpec::Kind::HidRelay;
+    spec.kind = "hidrelay";
     std::string why;
     auto port = portio::openHidRelayOutput(hid, spec, role, why);
     require(bool(port) == why.empty());

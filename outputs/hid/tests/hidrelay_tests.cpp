@@ -21,7 +21,7 @@ constexpr std::int16_t Data = 888;
 OutputSpec hidSpec(const std::string &serial = {})
 {
     OutputSpec spec;
-    spec.kind = OutputSpec::Kind::HidRelay;
+    spec.kind = "hidrelay";
     spec.serial = serial;
     return spec;
 }

@@ -61,7 +61,7 @@ TEST(HidRelayKernel, DrivesTheEmulatedBoardThroughHidraw)
     std::printf("listed: %s  %s\n", entries[0].spec.c_str(), entries[0].description.c_str());
 
     OutputSpec spec;
-    spec.kind = OutputSpec::Kind::HidRelay;
+    spec.kind = "hidrelay";
     std::string why;
     auto port = openHidRelayOutput(spec, OutputRole::Sequencer, why);
     ASSERT_TRUE(port) << why;

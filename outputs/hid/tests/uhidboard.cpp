@@ -143,6 +143,10 @@ void UhidBoard::serve()
         if (read(m_fd, &event, sizeof event) <= 0)
             continue;
         uhid_event reply {};
+        // A mute board takes the request and never answers: the kernel
+        // gives up after its timeout, as with a board whose firmware hangs.
+        if (m_mute && (event.type == UHID_GET_REPORT || event.type == UHID_SET_REPORT))
+            continue;
         switch (event.type) {
         case UHID_GET_REPORT: {
             reply.type = UHID_GET_REPORT_REPLY;

@@ -24,6 +24,9 @@ public:
     bool plugIn(std::string &error);
     void pullOut();
 
+    // A mute board holds every request unanswered, as a hung one does.
+    void setMute(bool mute) { m_mute = mute; }
+
     std::uint8_t relays() const { return m_relays; }
     void setRelays(std::uint8_t relays) { m_relays = relays; }
     // Commands received (two bytes each) since the last call.
@@ -42,6 +45,7 @@ private:
     int m_fd = -1;
     std::thread m_thread;
     std::atomic<bool> m_stop {false};
+    std::atomic<bool> m_mute {false};
     std::atomic<std::uint8_t> m_relays {0};
     std::atomic<std::chrono::steady_clock::time_point> m_lastChange {};
     std::mutex m_mutex;

@@ -30,13 +30,12 @@ int main(int argc, char **argv)
         return 2;
     const bool send = std::strcmp(argv[1], "send") == 0;
     std::string error;
-    const auto spec = portio::parseOutputSpec(argv[2], error);
+    const auto spec = portio::OutputRegistry({&portio::sacnKind, &portio::artNetKind}).parse(argv[2], error);
     if (!spec) {
         std::fprintf(stderr, "netdrive: %s\n", error.c_str());
         return 2;
     }
-    const auto protocol = spec->kind == portio::OutputSpec::Kind::Sacn ? portio::NetProtocol::Sacn
-                                                                         : portio::NetProtocol::ArtNet;
+    const auto protocol = spec->kind == "sacn" ? portio::NetProtocol::Sacn : portio::NetProtocol::ArtNet;
     auto backend = portio::openNetOutput(protocol, *spec, send ? portio::OutputRole::Sequencer
                                                                : portio::OutputRole::Monitor, error);
     if (!backend) {

@@ -35,7 +35,7 @@ const Protocol Protocols[] = {{NetProtocol::Sacn, "sacn:7/3@127.0.0.1"}, {NetPro
 portio::OutputSpec spec(const char *text)
 {
     std::string error;
-    const auto s = portio::parseOutputSpec(text, error);
+    const auto s = portio::OutputRegistry({&portio::sacnKind, &portio::artNetKind}).parse(text, error);
     EXPECT_TRUE(s) << error;
     return *s;
 }

@@ -50,7 +50,7 @@ TEST(SerialRelayCom, TwentyStepsStopAndClose)
         GTEST_SKIP() << "no emulated board (run through serialboard_run)";
     const QString stateFile = QString::fromLocal8Bit(state);
     std::string error;
-    const auto spec = portio::parseOutputSpec(std::string("serial:") + port + "," + protocol, error);
+    const auto spec = portio::OutputRegistry({&portio::serialRelayKind}).parse(std::string("serial:") + port + "," + protocol, error);
     ASSERT_TRUE(spec) << error;
     std::string why;
     auto backend = portio::openSerialRelayOutput(*spec, portio::OutputRole::Sequencer, why);

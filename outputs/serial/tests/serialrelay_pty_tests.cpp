@@ -95,7 +95,7 @@ struct Rig
     {
         std::string error;
         EXPECT_TRUE(board.plugIn(link, error)) << error;
-        spec.kind = portio::OutputSpec::Kind::Serial;
+        spec.kind = "serial";
         spec.path = link;
         spec.protocol = kind == SerialBoard::Kind::Lcus ? portio::OutputSpec::SerialProtocol::Lcus
                                                         : portio::OutputSpec::SerialProtocol::Icse;
@@ -294,7 +294,7 @@ TEST(SerialRelayPty, OpenerRefusals)
         EXPECT_FALSE(portio::openSerialRelayOutput(spec, c.role, why));
         EXPECT_NE(why.find(c.reason), std::string::npos) << why;
     }
-    EXPECT_NE(portio::serialAccessHint().find("dialout"), std::string::npos);
+    EXPECT_NE(portio::serialAccessHint("/nonexistent/tty").find("dialout"), std::string::npos);
 }
 
 TEST(SerialRelayList, OneEntryPerPortWithWhatItSaysOfItself)
