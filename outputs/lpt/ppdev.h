@@ -21,14 +21,17 @@
 //   ignored for a port the firmware describes.
 // So a claim must never have to wait. Programs that take flock(LOCK_EX) on
 // the device node around each claim never make each other wait: ours do, and
-// share the port without either hazard. Against a program that claims
-// without that lock (the printer driver lp, CUPS' parallel backend, other
-// ppdev programs) the backend only narrows the window: it does not claim a
-// port the kernel says is held; but if that program claims while one of our
-// accesses holds the port, our next ioctl sits in state D for as long as
-// that program's claim waits, which may be for ever (our holder cannot
-// release), until that program is ended. The bounds below do not hold then;
-// the caller must run the backend where such a wait freezes nothing else.
+// share the port without either hazard. Against a user of the port that
+// claims without that lock the backend only narrows the window: it does not
+// claim a port the kernel says is held, and its claim waits at most
+// claimTimeout for one that came first after its look. Such a user can still
+// claim while one of our accesses holds the port. The printer driver lp (and
+// CUPS' parallel backend through it) then waits inside the kernel, and the
+// hand-over to it is the hazard above unless the interrupt is off. Another
+// ppdev program's claim then holds ppdev's mutex, and our next ioctl sits in
+// state D for as long as that claim waits: until that program is ended, as
+// our holder cannot release meanwhile. No bound of ours holds then; the
+// caller must run the backend where such a wait freezes nothing else.
 //
 // Contract of the backend that openPpdevPort returns:
 // - Holds: one descriptor of the device, opened O_RDWR|O_CLOEXEC, and a
