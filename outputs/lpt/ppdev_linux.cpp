@@ -11,12 +11,14 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <linux/major.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
 #include <optional>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #ifndef sigev_notify_thread_id
@@ -52,20 +54,30 @@ public:
     {
         return ::timer_settime(timer, 0, &value, nullptr);
     }
+    int fstat(int fd, struct stat &status) override { return ::fstat(fd, &status); }
+    void sleepFor(milliseconds duration) override
+    {
+        timespec until {};
+        ::clock_gettime(CLOCK_MONOTONIC, &until);
+        const long long ns = until.tv_nsec + (duration.count() % 1000) * 1000000LL;
+        until.tv_sec += time_t(duration.count() / 1000 + ns / 1000000000);
+        until.tv_nsec = long(ns % 1000000000);
+        while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+        }
+    }
 };
 
-// The kernel's account of who holds the port behind the device node
-// /dev/parportN (ppdev's minor number N is the port's number):
-// /proc/sys/dev/parport/parportN/devices/active, which names the device of
-// the holder, or "none". Empty for a node not named that way.
-std::string activeDeviceFile(const std::string &devicePath)
+// The kernel's account of who holds the port behind the descriptor: ppdev's
+// node of minor number N is the port parportN, whatever the node is called
+// and however it was reached (/dev/parport0, a link to it, a node made with
+// mknod), so /proc/sys/dev/parport/parportN/devices/active, which names the
+// device of the holder, or "none". Empty for a node that is not ppdev's.
+std::string activeDeviceFile(PpdevCalls &calls, int fd)
 {
-    const std::string name = devicePath.substr(devicePath.find_last_of('/') + 1);
-    const std::string stem = "parport";
-    if (name.size() <= stem.size() || name.compare(0, stem.size(), stem) != 0
-        || name.find_first_not_of("0123456789", stem.size()) != std::string::npos)
+    struct stat status {};
+    if (calls.fstat(fd, status) != 0 || !S_ISCHR(status.st_mode) || major(status.st_rdev) != PP_MAJOR)
         return {};
-    return "/proc/sys/dev/parport/" + name + "/devices/active";
+    return "/proc/sys/dev/parport/parport" + std::to_string(minor(status.st_rdev)) + "/devices/active";
 }
 
 void ignoreWatchdogSignal(int) {}
@@ -177,15 +189,23 @@ public:
         : m_calls(calls)
         , m_options(options)
         , m_fd(fd)
-        , m_activeFile(activeDeviceFile(options.path))
+        , m_activeFile(activeDeviceFile(calls, fd))
         , m_watchdog(calls, options.watchdogSignal ? options.watchdogSignal : SIGRTMIN + 5)
     {
     }
 
+    // The last tries of a kept byte (a Stop's 0) are spread out: a port busy
+    // for a moment (another of our programs in its access, a foreign claim)
+    // would fail every try made at once.
     ~PpdevPort() override
     {
-        for (int attempt = 0; m_pending && attempt < m_options.finalWriteAttempts; ++attempt)
+        const int gaps = std::max(m_options.finalWriteAttempts - 1, 1);
+        const milliseconds gap = (m_options.finalWriteSpread + milliseconds(gaps - 1)) / gaps;
+        for (int attempt = 0; m_pending && attempt < m_options.finalWriteAttempts; ++attempt) {
+            if (attempt > 0)
+                m_calls.sleepFor(gap);
             writePending(/*waitForRetry=*/false);
+        }
         if (m_pending) {
             std::string left = m_lastWritten ? "still shows " + std::to_string(*m_lastWritten)
                                              : "shows what it held before";
@@ -232,16 +252,21 @@ public:
 
     std::int16_t inp32(std::int16_t port) override
     {
-        if (port != Lpt1DataPort)
-            return 0;
+        return port == Lpt1DataPort ? std::int16_t(readPort().value_or(0)) : std::int16_t(0);
+    }
+
+    // The data register, or nothing while the port is busy or failing: a
+    // kept byte goes out first, so a read never shows an older one.
+    std::optional<std::uint8_t> readPort() override
+    {
         if (m_pending && !writePending(/*waitForRetry=*/true))
-            return 0;
+            return std::nullopt;
         if (!deviceReady(/*waitForRetry=*/true))
-            return 0;
+            return std::nullopt;
         unsigned char byte = 0;
         if (auto failure = transfer(PPRDATA, byte)) {
             fail(*failure);
-            return 0;
+            return std::nullopt;
         }
         recovered();
         return byte;
@@ -277,6 +302,7 @@ private:
             fail(std::string("cannot open it: ") + std::strerror(errno));
             return false;
         }
+        m_activeFile = activeDeviceFile(m_calls, m_fd); // the path may name another node now
         return true;
     }
 
@@ -425,7 +451,7 @@ private:
     PpdevCalls &m_calls;
     const PpdevOptions m_options;
     int m_fd;
-    const std::string m_activeFile;
+    std::string m_activeFile;
     Watchdog m_watchdog;
     bool m_failing = false;
     Clock::time_point m_nextTry {};

@@ -43,4 +43,14 @@ std::int16_t RegisterFile::inp32(std::int16_t port)
     return port == Lpt1DataPort ? std::int16_t(read()) : std::int16_t(0);
 }
 
+std::uint8_t RegisterFile::read()
+{
+    return tryRead().value_or(0);
+}
+
+std::optional<std::uint8_t> RegisterFile::readPort()
+{
+    return tryRead();
+}
+
 } // namespace portio

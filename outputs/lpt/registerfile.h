@@ -20,7 +20,8 @@
 // programs; Windows refuses to shrink a file while it is mapped.
 //
 // An access that fails (a file emptied by someone, a full file system, an
-// I/O error) never stops the program: a read then gives 0, a write's byte is
+// I/O error) never stops the program: a read then gives nothing (readPort,
+// tryRead; read and inp32 give 0, as they always have), a write's byte is
 // kept (a newer one replaces it) and tried again before the next read, by
 // service() about once a second, and once more when the register is closed;
 // one line on standard error says so, and the first access that works again
@@ -78,11 +79,17 @@ public:
     RegisterFile(const RegisterFile &) = delete;
     RegisterFile &operator=(const RegisterFile &) = delete;
 
+    // The register's byte; nothing when it cannot be read now (emptied,
+    // an I/O error; a kept byte is written first, so a failed write does
+    // not hide behind an old byte). Never blocks beyond the file access.
+    std::optional<std::uint8_t> tryRead();
+    // The same, 0 when it cannot be read.
     std::uint8_t read();
     void write(std::uint8_t value);
 
     void out32(std::int16_t port, std::int16_t value) override;
     std::int16_t inp32(std::int16_t port) override;
+    std::optional<std::uint8_t> readPort() override;
     void service() override;
 
 private:

@@ -115,7 +115,7 @@ void RegisterFile::unlinkShared(const std::string &name)
     ::unlink(name.c_str());
 }
 
-std::uint8_t RegisterFile::read()
+std::optional<std::uint8_t> RegisterFile::tryRead()
 {
     if (m_kept)
         writeKept();
@@ -128,9 +128,9 @@ std::uint8_t RegisterFile::read()
         noteWorking();
         return byte;
     }
-    noteFailure(got == 0 ? std::string("holds no byte (was it emptied?); reads give 0 until the next write")
-                         : systemError("cannot be read", errno) + "; reads give 0");
-    return 0;
+    noteFailure(got == 0 ? std::string("holds no byte (was it emptied?) until the next write")
+                         : systemError("cannot be read", errno));
+    return std::nullopt;
 }
 
 void RegisterFile::write(std::uint8_t value)

@@ -227,7 +227,8 @@ void RegisterFile::unlinkShared(const std::string &name)
     ::DeleteFileW(widen(name).c_str());
 }
 
-std::uint8_t RegisterFile::read()
+// A read of the mapping cannot fail.
+std::optional<std::uint8_t> RegisterFile::tryRead()
 {
     return std::atomic_ref<unsigned char>(*m_byte).load(std::memory_order_acquire);
 }

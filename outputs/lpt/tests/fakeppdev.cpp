@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <linux/major.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
@@ -16,6 +17,8 @@
 #include <stdexcept>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/sysmacros.h>
+#include <utility>
 #include <unistd.h>
 
 namespace portio::fakes {
@@ -83,6 +86,7 @@ struct FakePpdev::Shared
     int sleeping;
     int repeatedWhileQueued;
     bool present;
+    int minor;
     unsigned generation;
     std::uint8_t data;
     std::size_t logCapacity;
@@ -134,6 +138,7 @@ FakePpdev::FakePpdev(std::size_t logCapacity)
     m_shared->sleeping = 0;
     m_shared->repeatedWhileQueued = 0;
     m_shared->present = true;
+    m_shared->minor = 0;
     m_shared->generation = 1;
     m_shared->data = 0;
     m_shared->logCapacity = logCapacity;
@@ -175,7 +180,9 @@ int FakePpdev::open(const char *path, int flags)
     lock(&m_shared->state);
     int result = -1;
     int error = 0;
-    if (!m_shared->present || m_path != path) {
+    struct stat node {}, named {};
+    if (!m_shared->present || ::stat(m_path.c_str(), &node) != 0 || ::stat(path, &named) != 0
+        || node.st_dev != named.st_dev || node.st_ino != named.st_ino) {
         error = ENOENT;
     } else {
         result = ::open(path, flags);
@@ -347,12 +354,13 @@ long FakePpdev::readFile(const char *path, char *buffer, std::size_t size)
     lock(&m_shared->state);
     std::string text;
     int error = 0;
-    if (std::strcmp(path, ActiveFile) != 0 || !m_shared->present)
+    const std::string minor = std::to_string(m_shared->minor);
+    if (path != "/proc/sys/dev/parport/parport" + minor + "/devices/active" || !m_shared->present)
         error = ENOENT;
     else if (m_shared->holder < 0)
         text = "none\n";
     else
-        text = "ppdev0." + std::to_string(m_shared->holder) + "\n";
+        text = "ppdev" + minor + "." + std::to_string(m_shared->holder) + "\n";
     // The foreign claim that slips in between a look and a claim.
     const int late = m_shared->claimAfterLook;
     if (!error && late >= 0 && m_shared->holder < 0 && m_shared->descriptors[late].used) {
@@ -390,6 +398,45 @@ int FakePpdev::timerSettime(timer_t timer, const itimerspec &value)
         return -1;
     }
     return ::timer_settime(timer, 0, &value, nullptr);
+}
+
+int FakePpdev::fstat(int fd, struct stat &status)
+{
+    if (::fstat(fd, &status) != 0)
+        return -1;
+    lock(&m_shared->state);
+    if (slotOf(fd) >= 0) {
+        status.st_mode = S_IFCHR | (status.st_mode & 07777);
+        status.st_rdev = makedev(PP_MAJOR, unsigned(m_shared->minor));
+    }
+    pthread_mutex_unlock(&m_shared->state);
+    return 0;
+}
+
+void FakePpdev::sleepFor(std::chrono::milliseconds duration)
+{
+    const std::int64_t now = nowNs();
+    const auto ms = std::min<std::int64_t>(duration.count(), INT16_MAX);
+    lock(&m_shared->state);
+    append(Entry {::getpid(), -1, Op::Sleep, false, std::int16_t(ms), 0, now, now});
+    pthread_mutex_unlock(&m_shared->state);
+    if (auto action = std::exchange(m_duringSleep, nullptr))
+        action();
+}
+
+void FakePpdev::setMinor(int minor)
+{
+    lock(&m_shared->state);
+    m_shared->minor = minor;
+    pthread_mutex_unlock(&m_shared->state);
+}
+
+std::string FakePpdev::activeFile() const
+{
+    lock(&m_shared->state);
+    const int minor = m_shared->minor;
+    pthread_mutex_unlock(&m_shared->state);
+    return "/proc/sys/dev/parport/parport" + std::to_string(minor) + "/devices/active";
 }
 
 bool FakePpdev::timerArmed() const
@@ -511,6 +558,7 @@ const char *opName(FakePpdev::Op op)
     case FakePpdev::Op::Excl: return "PPEXCL";
     case FakePpdev::Op::DataDir: return "PPDATADIR";
     case FakePpdev::Op::Other: return "other ioctl";
+    case FakePpdev::Op::Sleep: return "sleep";
     }
     return "?";
 }

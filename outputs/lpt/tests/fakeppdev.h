@@ -23,22 +23,31 @@
 //   mutex (ppdev's release does not take it);
 // - a device that goes away: open fails with ENOENT, and every ioctl on a
 //   descriptor opened before fails with ENODEV, even once it is back;
-// - the kernel's account of the holder: the device node is named parport0,
-//   and readFile of /proc/sys/dev/parport/parport0/devices/active answers
+// - the node: a file named parport0, opened by that path or any other name
+//   of the same file (a link); fstat of a descriptor of it says a character
+//   device of ppdev's major 99 and the minor chosen by setMinor (0 unless
+//   told), other descriptors are the real fstat;
+// - the kernel's account of the holder: readFile of
+//   /proc/sys/dev/parport/parportN/devices/active, N the minor, answers
 //   "none\n" while nobody holds the port, else the holder's device name
-//   ("ppdev0." and its slot) and a newline; ENOENT while the device is gone
+//   ("ppdevN." and its slot) and a newline; ENOENT while the device is gone
 //   and for any other file. claimAfterNextLook makes a program that takes
 //   no lock claim the port just after the next such read said "none".
 // timerSettime is the real call, except that an arming chosen by failArming
-// fails with EAGAIN; which timer was set last is kept per process.
+// fails with EAGAIN; which timer was set last is kept per process. sleepFor
+// does not wait: it logs the duration asked for and runs what
+// duringNextSleep left for it, as if that had happened meanwhile.
 // Every call is logged with its process, descriptor, result and start and
 // end time.
 
 #include "ppdev.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -47,7 +56,9 @@ namespace portio::fakes {
 class FakePpdev final : public PpdevCalls
 {
 public:
-    enum class Op : std::uint8_t { Open, Close, LockEx, LockUn, Look, Claim, Release, WData, RData, Excl, DataDir, Other };
+    enum class Op : std::uint8_t {
+        Open, Close, LockEx, LockUn, Look, Claim, Release, WData, RData, Excl, DataDir, Other, Sleep
+    };
 
     struct Entry
     {
@@ -55,7 +66,7 @@ public:
         std::int16_t fd;
         Op op;
         bool slept;          // a PPCLAIM that had to wait
-        std::int16_t value;  // byte written or read, else -1
+        std::int16_t value;  // byte written or read, milliseconds of a sleep, else -1
         std::int16_t error;  // errno of a failed call, else 0
         std::int64_t startNs; // CLOCK_MONOTONIC
         std::int64_t endNs;
@@ -76,11 +87,17 @@ public:
     int ioctl(int fd, unsigned long request, void *argument) override;
     long readFile(const char *path, char *buffer, std::size_t size) override;
     int timerSettime(timer_t timer, const itimerspec &value) override;
+    int fstat(int fd, struct stat &status) override;
+    void sleepFor(std::chrono::milliseconds duration) override;
 
-    // The file that names the port's holder.
-    static constexpr const char *ActiveFile = "/proc/sys/dev/parport/parport0/devices/active";
+    // The node's minor number, the port's number; the file that names the
+    // port's holder.
+    void setMinor(int minor);
+    std::string activeFile() const;
+    // What happens, in this process, while the next sleepFor would wait.
+    void duringNextSleep(std::function<void()> action) { m_duringSleep = std::move(action); }
     // fd (of this process) claims the port right after the next read of
-    // ActiveFile, as a program that ignores the lock may.
+    // activeFile(), as a program that ignores the lock may.
     void claimAfterNextLook(int fd);
 
     // The nth arming (a call with a non-zero time) from now on fails.
@@ -118,6 +135,7 @@ private:
     Shared *m_shared;
     std::size_t m_mappedBytes;
     pid_t m_creator;
+    std::function<void()> m_duringSleep;
     int m_armingsToFailure = 0;
     bool m_haveTimer = false;
     timer_t m_lastTimer {};

@@ -373,7 +373,8 @@ TEST_F(PpdevPort, aPortThatCannotBeOpenedIsRefusedWithTheReason)
 }
 
 // A failure, before binding or in the middle of a run, is said once; while it
-// lasts writes are kept and reads answer 0; the backend leaves no claim
+// lasts writes are kept, inp32 answers 0 and readPort nothing (a busy port is
+// not every lamp off); the backend leaves no claim
 // queued behind, and a port the kernel says is held is not claimed at all;
 // after the cause goes away the kept byte is written first and the recovery
 // is said once.
@@ -426,6 +427,7 @@ TEST_F(PpdevPort, failuresAreSaidOnceAndTheKeptByteIsWrittenOnRecovery)
         port->out32(Lpt1DataPort, 2);
         port->out32(Lpt1DataPort, 0); // Stop: this zero must not be lost
         EXPECT_EQ(port->inp32(Lpt1DataPort), 0);
+        EXPECT_EQ(port->readPort(), std::nullopt);
         ASSERT_EQ(messages.lines.size(), 1u);
         EXPECT_EQ(messages.lines[0], "LPT1: " + fake.path() + ": " + s.reason +
                                          "; trying again at the next port access, a byte to write is kept until then");
@@ -441,6 +443,7 @@ TEST_F(PpdevPort, failuresAreSaidOnceAndTheKeptByteIsWrittenOnRecovery)
         EXPECT_EQ(opsOf(fake.log()).front(), Op::Open) << "the device is opened afresh";
         ASSERT_EQ(messages.lines.size(), 2u);
         EXPECT_EQ(messages.lines[1], "LPT1: " + fake.path() + ": the port works again");
+        EXPECT_EQ(port->readPort(), 0x81);
         port->out32(Lpt1DataPort, 0x42);
         EXPECT_EQ(messages.lines.size(), 2u);
 
@@ -543,15 +546,34 @@ TEST_F(PpdevPort, aWatchdogThatCannotBeArmedIsNeverLeftRunning)
     }
 }
 
+// The closing 0 that met a busy port: three tries at the end, spread over at
+// least 300 ms, so that a port busy for a moment does not take all of them.
 TEST_F(PpdevPort, theLastByteIsWrittenWhenTheBackendEndsOrReportedAsNotWritten)
 {
-    for (bool heldToTheEnd : {false, true}) {
-        SCOPED_TRACE(heldToTheEnd ? "held to the end" : "released before the end");
+    struct Case
+    {
+        const char *name;
+        int releasedAfterTry; // the foreign program lets go after this many of the last tries; -1: never
+        int tries;
+        std::string lastLine;
+    };
+    const Case cases[] = {
+        {"released before the end", 0, 1, "the port works again"},
+        {"released while the backend waits between its tries", 1, 2, "the port works again"},
+        {"held to the end", -1, 3,
+         "the last byte, 0, was not written (the port is held by another user of it, named ppdev0.0 by the "
+         "kernel); the card still shows 5"},
+    };
+    const std::vector<Op> busyTry = {Op::Open, Op::LockEx, Op::Look, Op::LockUn, Op::Close};
+    const std::vector<Op> writingTry = {Op::Open, Op::LockEx, Op::Look, Op::Claim, Op::WData, Op::Release, Op::LockUn};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
         FakePpdev fake;
         Messages messages;
         PpdevOptions options = testOptions(fake, messages);
         options.retryInterval = 1h; // no access of the run tries again
-        options.finalWriteAttempts = 2;
+        options.finalWriteAttempts = PpdevOptions {}.finalWriteAttempts;
+        options.finalWriteSpread = PpdevOptions {}.finalWriteSpread;
         const int foreign = fake.open(fake.path().c_str(), O_RDWR);
         std::string why;
         auto port = openPpdevPort(fake, options, why);
@@ -562,29 +584,96 @@ TEST_F(PpdevPort, theLastByteIsWrittenWhenTheBackendEndsOrReportedAsNotWritten)
         fake.clearLog();
         port->out32(Lpt1DataPort, 0); // closing: kept, within the retry interval not tried
         EXPECT_EQ(port->inp32(Lpt1DataPort), 0);
+        EXPECT_EQ(port->readPort(), std::nullopt);
         EXPECT_TRUE(fake.log().empty()) << describe(opsOf(fake.log()));
-        if (!heldToTheEnd) {
-            ASSERT_EQ(fake.ioctl(foreign, PPRELEASE, nullptr), 0);
-        }
+        const auto release = [&] { ASSERT_EQ(fake.ioctl(foreign, PPRELEASE, nullptr), 0); };
+        if (c.releasedAfterTry == 0)
+            release();
+        else if (c.releasedAfterTry > 0)
+            fake.duringNextSleep(release);
         port.reset();
-        if (heldToTheEnd) {
-            EXPECT_EQ(fake.dataRegister(), 5);
-            const auto ops = opsOf(fake.log());
-            EXPECT_EQ(std::count(ops.begin(), ops.end(), Op::Look), 2) << describe(ops);
-            EXPECT_EQ(std::count(ops.begin(), ops.end(), Op::Claim), 0) << describe(ops);
-            ASSERT_EQ(messages.lines.size(), 2u);
-            EXPECT_EQ(messages.lines[1], "LPT1: " + fake.path() +
-                                             ": the last byte, 0, was not written (the port is held by another "
-                                             "user of it, named ppdev0.0 by the kernel); the card still shows 5");
-            ASSERT_EQ(fake.ioctl(foreign, PPRELEASE, nullptr), 0);
-            EXPECT_EQ(fake.holder(), -1);
-        } else {
-            EXPECT_EQ(fake.dataRegister(), 0);
-            EXPECT_EQ(messages.lines.size(), 2u);
-            EXPECT_EQ(messages.lines.back(), "LPT1: " + fake.path() + ": the port works again");
+
+        const bool written = c.releasedAfterTry >= 0;
+        std::vector<Op> expected;
+        for (int i = 0; i < c.tries; ++i) {
+            if (i > 0)
+                expected.push_back(Op::Sleep);
+            const auto &attempt = written && i == c.tries - 1 ? writingTry : busyTry;
+            expected.insert(expected.end(), attempt.begin(), attempt.end());
         }
+        if (written)
+            expected.push_back(Op::Close);
+        std::vector<FakePpdev::Entry> log;
+        for (const auto &entry : fake.log())
+            if (entry.fd != foreign)
+                log.push_back(entry);
+        EXPECT_EQ(describe(opsOf(log)), describe(expected));
+        int sleptMs = 0;
+        for (const auto &entry : log)
+            sleptMs += entry.op == Op::Sleep ? entry.value : 0;
+        EXPECT_GE(sleptMs, 300 * (c.tries - 1) / 2) << "the three tries lie at least 300 ms apart";
+        EXPECT_EQ(fake.dataRegister(), written ? 0 : 5);
+        ASSERT_EQ(messages.lines.size(), 2u);
+        EXPECT_EQ(messages.lines[1], "LPT1: " + fake.path() + ": " + c.lastLine);
+        if (!written)
+            release();
+        EXPECT_EQ(fake.holder(), -1);
         fake.close(foreign);
     }
+}
+
+// The kernel's account of the holder is read for the port behind the node,
+// known by the node's minor number, however the node is named or reached: a
+// port held by a program that does not lock is then never claimed.
+TEST_F(PpdevPort, theHolderIsLookedUpByTheNodesMinorNumberNotItsName)
+{
+    struct Case
+    {
+        const char *name;
+        const char *otherName; // a symbolic link or a second name of the node in a folder of ours; "": the node
+        bool symbolic;
+        int minor;
+    };
+    const Case cases[] = {
+        {"the node parport0 of minor 0", "", false, 0},
+        {"a link to it", "lpt", true, 0},
+        {"the node under another name", "relays", false, 0},
+        {"a node named parport0 of minor 1", "", false, 1},
+    };
+    const fs::path dir = scratchDir();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePpdev fake;
+        fake.setMinor(c.minor);
+        std::string path = fake.path();
+        if (*c.otherName) {
+            path = (dir / c.otherName).string();
+            fs::remove(path);
+            c.symbolic ? fs::create_symlink(fake.path(), path) : fs::create_hard_link(fake.path(), path);
+        }
+        const int foreign = fake.open(fake.path().c_str(), O_RDWR);
+        ASSERT_EQ(claim(fake, foreign), 0);
+        Messages messages;
+        PpdevOptions options = testOptions(fake, messages);
+        options.path = path;
+        std::string why;
+        auto port = openPpdevPort(fake, options, why);
+        ASSERT_TRUE(port) << why;
+        EXPECT_EQ(port->readPort(), std::nullopt);
+        const auto log = fake.log();
+        EXPECT_FALSE(std::any_of(log.begin(), log.end(), [](const auto &e) { return e.slept; }))
+            << "a claim waited for the foreign holder";
+        ASSERT_EQ(messages.lines.size(), 1u);
+        EXPECT_EQ(messages.lines[0], "LPT1: " + path + ": the port is held by another user of it, named ppdev" +
+                                         std::to_string(c.minor) +
+                                         ".0 by the kernel; trying again at the next port access, a byte to "
+                                         "write is kept until then");
+        port.reset();
+        fake.close(foreign);
+        if (*c.otherName)
+            fs::remove(path);
+    }
+    fs::remove_all(dir);
 }
 
 // ---- Two programs on one port ----
