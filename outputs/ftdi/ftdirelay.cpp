@@ -259,9 +259,6 @@ private:
         m_calls.close(m_device);
         m_device = nullptr;
         m_nextLook = m_calls.now() + (mute ? LookAgainWhenMute : LookAgain);
-        if (m_away)
-            return;
-        m_away = true;
         notice(m_source, "the board is gone or does not answer: " + why
                              + (m_role == OutputRole::Sequencer
                                     ? "; the program goes on, keeps the newest byte and says when the board is back"
@@ -287,7 +284,6 @@ private:
                 m_device = device;
                 m_held = pins;
                 m_lastContact = m_calls.now();
-                m_away = false;
                 notice(m_source, m_role == OutputRole::Sequencer ? "the board is back and holds the newest byte"
                                                                  : "the board is back");
                 return true;
@@ -318,7 +314,6 @@ private:
     FtdiCalls::Handle m_device;
     std::uint8_t m_held;       // what the pins hold, as far as known
     std::uint8_t m_wanted = 0; // the newest byte asked for
-    bool m_away = false;       // lost and said so
     bool m_saidChanged = false;
     std::chrono::steady_clock::time_point m_lastContact;
     std::chrono::steady_clock::time_point m_nextLook {};
