@@ -37,11 +37,16 @@
 // timeout (a board that is there but mute) the board is looked for every
 // 10 s instead, so that a mute board stalls the caller only rarely.
 //
-// Every call may block, and every call is bounded: libftdi's USB timeouts
-// are 1 s for each transfer (libusb's own string requests take 1 s too);
-// out32, readPort and inp32 make at most one transfer, service at most
-// three after opening (opening: a reset and a baud rate request), the
-// destructor at most three tries of those.
+// Every call may block, and every call is bounded: each USB transfer times
+// out after 1 s (libftdi's read and write timeouts are set so; libusb's
+// string requests have the same). out32, inp32 and readPort make one
+// transfer at most. service either checks a driven board (up to three
+// transfers) or looks for a lost one: the list of boards (on Linux no
+// transfer, sysfs keeps the strings; elsewhere two string requests per
+// board), opening (the sequencer's: a reset and a baud rate request) and
+// bringing it into service (up to two transfers). The destructor makes up
+// to three tries of a write or such a look, and stops after a try that
+// waited out a timeout.
 
 #include "outputkind.h"
 #include "outputname.h"
