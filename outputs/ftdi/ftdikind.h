@@ -40,8 +40,8 @@ std::string formatFtdiSpec(const OutputSpec &spec);
 // (Seriennummer SERIAL)"}; a board without a serial string, or with a
 // serial that another board present shares, by its USB port
 // ("ftdi:@1-1.2"); a board this user may not open is listed too, saying
-// that the udev rule is missing. Opens no board for writing. Bounded: reads
-// no more than each board's strings.
+// that the udev rule is missing. Reads what the kernel keeps of each
+// board (on Linux, sysfs): opens no board and sends it nothing.
 void listFtdiOutputs(std::vector<OutputEntry> &entries);
 
 // The board spec names, as the one name it has however it was named: its

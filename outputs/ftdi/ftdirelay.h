@@ -38,15 +38,13 @@
 // 10 s instead, so that a mute board stalls the caller only rarely.
 //
 // Every call may block, and every call is bounded: each USB transfer times
-// out after 1 s (libftdi's read and write timeouts are set so; libusb's
-// string requests have the same). out32, inp32 and readPort make one
-// transfer at most. service either checks a driven board (up to three
-// transfers) or looks for a lost one: the list of boards (on Linux no
-// transfer, sysfs keeps the strings; elsewhere two string requests per
-// board), opening (the sequencer's: a reset and a baud rate request) and
-// bringing it into service (up to two transfers). The destructor makes up
-// to three tries of a write or such a look, and stops after a try that
-// waited out a timeout.
+// out after 1 s (libftdi's read and write timeouts are set so). out32,
+// inp32 and readPort make one transfer at most. service either checks a
+// driven board (up to three transfers) or looks for a lost one: the list
+// of boards (no transfer), opening (the sequencer's: a reset and a baud
+// rate request) and bringing it into service (up to two transfers). The
+// destructor makes up to three tries of a write or such a look, and stops
+// after a try that waited out a timeout.
 
 #include "outputkind.h"
 #include "outputname.h"
@@ -80,8 +78,8 @@ public:
     enum class Access { Drive, Watch };
 
     virtual ~FtdiCalls() = default;
-    // Every device 0403:6001 present now, with its strings (from the
-    // system where it keeps them, else asked of the device). Claims nothing.
+    // Every device 0403:6001 present now, with the strings the kernel keeps
+    // for it. Opens no device, sends nothing.
     virtual std::vector<Device> enumerate() = 0;
     // The device in that USB port, opened; null on failure with a text in
     // error, denied set when the user may not open it.

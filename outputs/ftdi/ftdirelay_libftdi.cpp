@@ -1,5 +1,6 @@
-// FtdiCalls through libftdi1 (and libusb beneath it), and the kind's
-// functions over them.
+// FtdiCalls through libftdi1 (and libusb beneath it) on Linux, and the
+// kind's functions over them. The list of boards is read from sysfs and
+// usbfs's permissions: listing opens no device and sends no request.
 //
 // Each search and each open board has a libftdi context of its own, and so
 // a libusb context of its own: a new context lists the devices present now,
@@ -13,7 +14,10 @@
 #include <ftdi.h>
 #include <libusb.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <fstream>
+#include <unistd.h>
 #include <utility>
 
 namespace portio {
@@ -46,25 +50,22 @@ std::string locationOf(libusb_device *device)
     return count > 0 ? text : text + "0";
 }
 
-// A string the kernel keeps for the device (Linux: sysfs, readable by
-// everyone, no request to the device); false where there is none.
+// A string the kernel keeps for the device in sysfs, readable by everyone
+// and read without a request to the device; false where there is none.
 bool systemString(const std::string &location, const char *name, std::string &value)
 {
     std::ifstream file("/sys/bus/usb/devices/" + location + "/" + name);
-    if (!file)
-        return false;
-    std::getline(file, value);
-    return true;
+    return file && std::getline(file, value);
 }
 
-// The string with that index, asked of the device (libusb: 1 s at most).
-std::string deviceString(libusb_device_handle *handle, std::uint8_t index)
+// Whether the device's usbfs node exists but this user may not open it for
+// reading and writing (libusb would fail with LIBUSB_ERROR_ACCESS).
+bool accessDenied(libusb_device *device)
 {
-    unsigned char text[128];
-    if (!handle || index == 0)
-        return {};
-    const int length = libusb_get_string_descriptor_ascii(handle, index, text, sizeof text);
-    return length > 0 ? std::string(reinterpret_cast<char *>(text), static_cast<std::size_t>(length)) : std::string();
+    char node[32];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", unsigned(libusb_get_bus_number(device)),
+                  unsigned(libusb_get_device_address(device)));
+    return ::access(node, R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM);
 }
 
 struct Found
@@ -111,20 +112,12 @@ public:
         for (ftdi_device_list *entry = found.list; entry; entry = entry->next) {
             Device device;
             device.location = locationOf(entry->dev);
-            libusb_device_handle *handle = nullptr;
-            const int opened = libusb_open(entry->dev, &handle);
-            device.denied = opened == LIBUSB_ERROR_ACCESS;
-            if (opened < 0 && !device.denied)
+            std::string vendor;
+            if (!systemString(device.location, "idVendor", vendor))
                 continue; // gone since the list was made
-            if (!systemString(device.location, "serial", device.serial)
-                || !systemString(device.location, "product", device.product)) {
-                libusb_device_descriptor descriptor {};
-                libusb_get_device_descriptor(entry->dev, &descriptor);
-                device.serial = deviceString(handle, descriptor.iSerialNumber);
-                device.product = deviceString(handle, descriptor.iProduct);
-            }
-            if (handle)
-                libusb_close(handle);
+            systemString(device.location, "serial", device.serial);
+            systemString(device.location, "product", device.product);
+            device.denied = accessDenied(entry->dev);
             devices.push_back(device);
         }
         return devices;
