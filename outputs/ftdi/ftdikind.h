@@ -10,10 +10,9 @@
 //                     one whose serial another board shares
 //
 // Boards: vendor 0x0403, product 0x6001 (FT245R and FT232R; see README.md),
-// relay k + 1 on pin Dk, a 1 switching it on. Reads the same for readers
-// of every kind of output: the pins are read back (the monitor shows the
-// board's own state), and every call may block up to the bounds in
-// ftdirelay.h, so callers run them off a window's thread.
+// relay k + 1 on pin Dk, a 1 switching it on. The pins are read back (the
+// monitor shows the board's own state). Every call may block, up to the
+// bounds ftdirelay.h names, so callers run them off a window's thread.
 
 #include "outputkind.h"
 #include "outputname.h"

@@ -78,7 +78,7 @@ std::string namesOf(const std::vector<const Device *> &found, const std::vector<
     return text;
 }
 
-// The one board spec names, or null with the reason.
+// The one board the name means, or null with the reason.
 const Device *choose(const std::vector<Device> &devices, const std::string &name, std::string &whyNot)
 {
     const std::vector<const Device *> found = matching(devices, name);
