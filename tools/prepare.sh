@@ -9,11 +9,12 @@ BLINKWERK_BUILD=${BLINKWERK_BUILD:-$BLINKWERK_ROOT/build}
 
 # Packages every build needs: toolchain, Qt Widgets and SerialPort, GoogleTest, clang with
 # its libFuzzer and sanitizer runtimes, and the font the windows are laid
-# out with; hidapi for USB HID relay boards. The sACN and Art-Net tests talk
+# out with; hidapi for USB HID relay boards, libftdi1 for FTDI bit-bang relay
+# boards (both found through pkg-config). The sACN and Art-Net tests talk
 # to olad (ola, driven through ola-python) inside network namespaces they
 # make with iproute2.
 BLINKWERK_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev libgtest-dev fonts-liberation
-                    pkg-config libhidapi-dev ola ola-python iproute2)
+                    pkg-config libhidapi-dev libftdi1-dev ola ola-python iproute2)
 
 # Runs a command as root: directly, through sudo -n, or through sudo when a
 # terminal can answer its question; else names the command and fails.
