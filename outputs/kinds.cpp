@@ -1,5 +1,6 @@
 #include "outputs.h"
 
+#include "ftdikind.h"
 #include "gpiorelay.h"
 #include "hidrelay.h"
 #include "lptkinds.h"
@@ -20,6 +21,7 @@ const OutputRegistry &outputKinds()
         &gpioRelayKind,
         &sacnKind,
         &artNetKind,
+        &ftdiRelayKind,
     });
     return registry;
 }

@@ -56,4 +56,7 @@ std::optional<std::string> identifyFtdiOutput(const OutputSpec &spec, std::strin
 // use by another program or does not answer.
 std::unique_ptr<PortBackend> openFtdiOutput(const OutputSpec &spec, OutputRole role, std::string &whyNot);
 
+// The kind: ftdi[:SERIAL|:@PORT].
+extern const OutputKind ftdiRelayKind;
+
 } // namespace portio
