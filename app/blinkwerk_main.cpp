@@ -1,3 +1,4 @@
+#include "clockpriority.h"
 #include "dialogfont.h"
 #include "outputstartup.h"
 #include "patternfile.h"
@@ -68,6 +69,7 @@ int main(int argc, char *argv[])
         blinkwerk::closeOnTerminationRequest(&window, [&window] { window.closeForTermination(); });
         window.outputs = Programm::sessionHooks(output.session());
         window.outputs.remember = &blinkwerk::rememberOutput;
+        window.clockPriority = blinkwerk::clockPriority();
         window.show();
         status = QApplication::exec();
     } // the window's end may still write its 0

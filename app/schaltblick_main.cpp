@@ -22,6 +22,9 @@ int main(int argc, char *argv[])
     Form1 window;
     window.describeOutput = [&output] { return output.session().description(); };
     window.outputStatus = [&output] { return output.session().status(); };
+    // The session's reader wakes the window only when something changed.
+    output.session().setChangeHandler([&window] { window.outputChanged(); });
+    window.followOutput();
     blinkwerk::closeOnTerminationRequest(&window);
     window.show();
     const int status = QApplication::exec();

@@ -6,6 +6,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QEvent>
 #include <QLabel>
 #include <QTimer>
 
@@ -97,6 +98,32 @@ void Form1::refreshToolTip()
 }
 
 Form1::~Form1() = default;
+
+void Form1::followOutput()
+{
+    Timer1->stop();
+    toolTipTimer->stop();
+}
+
+void Form1::outputChanged()
+{
+    if (!m_changeToDraw.exchange(true))
+        QMetaObject::invokeMethod(this, &Form1::drawChange, Qt::QueuedConnection);
+}
+
+void Form1::drawChange()
+{
+    m_changeToDraw = false;
+    onTimer1Tick();
+    refreshToolTip();
+}
+
+bool Form1::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip)
+        refreshToolTip();
+    return QWidget::event(event);
+}
 
 void Form1::Scan()
 {

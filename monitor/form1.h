@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -39,6 +40,16 @@ public:
     // What a tick of Timer1 runs: the change test. Tests call it directly.
     void onTimer1Tick();
 
+    // From now on the output's own reader (a thread of the program's output
+    // session) tells the window when the byte or the output's state
+    // changed, through outputChanged; the window's timers stop, so an idle
+    // monitor wakes nothing on the window's thread.
+    void followOutput();
+    // The reader saw a change: the change test runs, and the tooltip is
+    // brought up to date. Any thread may call it; the work is done on the
+    // window's thread, once for any number of changes it has not drawn yet.
+    void outputChanged();
+
     std::int16_t lastPortValue() const { return m_monitor.lastPortValue(); }
     // The image number indicator k shows, 1 or 2.
     int indicatorImage(int k) const { return m_shown[std::size_t(k)]; }
@@ -60,9 +71,15 @@ public:
     ImageList ImageList1;
     QTimer *toolTipTimer;
 
+protected:
+    // The tooltip is brought up to date just before it shows.
+    bool event(QEvent *event) override;
+
 private:
     void setIndicator(int k, int image);
+    void drawChange();
 
     monitor::RelayMonitor m_monitor;
     std::array<int, 8> m_shown{};
+    std::atomic<bool> m_changeToDraw {false};
 };

@@ -85,7 +85,12 @@ std::optional<ErrorMessage> FilePanel::save()
         std::fflush(stderr);
         return ErrorMessage{"Error", folderFailureText(m_folder.folder, error)};
     }
-    if (const SaveError error = savePatternFile(m_seq, m_folder.folder, m_nameText))
+    std::string line;
+    {
+        const std::unique_lock lock = engineLock();
+        line = patternLine(m_seq);
+    }
+    if (const SaveError error = savePatternLine(line, m_folder.folder, m_nameText))
         return ErrorMessage{"Error", *error};
     m_saveEnabled = false;
     changed();
@@ -98,9 +103,22 @@ std::optional<ErrorMessage> FilePanel::save()
 std::optional<ErrorMessage> FilePanel::load()
 {
     const std::string name = pickedName();
-    if (loadPatternFile(m_seq, m_folder.folder, name))
+    // The file is read first; only writing it into the engine holds the
+    // engine's lock, so no step waits for a large file.
+    const FirstLine line = readPatternFile(m_folder.folder, name);
+    bool failed;
+    {
+        const std::unique_lock lock = engineLock();
+        failed = applyFirstLine(m_seq, line);
+    }
+    if (failed)
         return ErrorMessage{"Error", loadErrorText(name)};
     return std::nullopt;
+}
+
+std::unique_lock<std::mutex> FilePanel::engineLock()
+{
+    return m_engineLock ? std::unique_lock(*m_engineLock) : std::unique_lock<std::mutex>();
 }
 
 void FilePanel::reread()

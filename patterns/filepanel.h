@@ -18,6 +18,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,12 +63,18 @@ public:
     // Called after every change of the panel's state.
     void setChangedCallback(std::function<void()> callback) { m_changed = std::move(callback); }
 
+    // The lock that guards the sequencer while another thread may touch it
+    // (the step clock): held only while the panel reads or writes the
+    // sequencer, never while it reads or writes a file. None by default.
+    void setEngineLock(std::mutex *lock) { m_engineLock = lock; }
+
     // The names the list shows for folder.
     static std::vector<std::string> listPatternFiles(const std::filesystem::path &folder);
 
 private:
     void reread();
     void changed();
+    std::unique_lock<std::mutex> engineLock();
 
     sequencer::Sequencer &m_seq;
     PatternFolder m_folder;
@@ -77,6 +84,7 @@ private:
     std::vector<std::string> m_entries;
     int m_picked = -1;
     std::function<void()> m_changed;
+    std::mutex *m_engineLock = nullptr;
 };
 
 } // namespace patterns

@@ -295,13 +295,13 @@ bool loadPatternText(Sequencer &seq, std::optional<std::string_view> content)
     return applyFirstLine(seq, reader.finish());
 }
 
-bool loadPatternFile(Sequencer &seq, const fs::path &folder, const std::string &entryName)
+FirstLine readPatternFile(const fs::path &folder, const std::string &entryName)
 {
     if (entryName.empty())
-        return loadPatternText(seq, std::nullopt);
+        return FirstLine();
     const int fd = fileio::openRegularForReading(folder / pathFromUtf8(entryName));
     if (fd < 0)
-        return loadPatternText(seq, std::nullopt);
+        return FirstLine();
     FirstLineReader reader;
     const auto block = std::make_unique<char[]>(ReadBlockSize);
     bool readError = false;
@@ -315,8 +315,13 @@ bool loadPatternFile(Sequencer &seq, const fs::path &folder, const std::string &
     fileio::closeFile(fd);
     // A file that fails while being read counts as one that cannot be read.
     if (readError)
-        return loadPatternText(seq, std::nullopt);
-    return applyFirstLine(seq, reader.finish());
+        return FirstLine();
+    return reader.finish();
+}
+
+bool loadPatternFile(Sequencer &seq, const fs::path &folder, const std::string &entryName)
+{
+    return applyFirstLine(seq, readPatternFile(folder, entryName));
 }
 
 std::string loadErrorText(const std::string &entryName)
@@ -417,6 +422,11 @@ std::string folderFailureText(const fs::path &folder, std::error_code error)
 
 SaveError savePatternFile(const Sequencer &seq, const fs::path &folder, const std::string &typedName)
 {
+    return savePatternLine(patternLine(seq), folder, typedName);
+}
+
+SaveError savePatternLine(const std::string &line, const fs::path &folder, const std::string &typedName)
+{
     if (typedName.empty())
         return "Es wurde kein Dateiname eingegeben. Es wurde nichts gespeichert.";
     if (const auto refusal = filerules::nameRefusal(typedName))
@@ -438,7 +448,7 @@ SaveError savePatternFile(const Sequencer &seq, const fs::path &folder, const st
     const int fd = fileio::createTemporary(folder, temporary);
     if (fd < 0)
         return failure(errno);
-    const bool written = fileio::writeAllAndSync(fd, patternLine(seq) + "\r\n");
+    const bool written = fileio::writeAllAndSync(fd, line + "\r\n");
     const int writeError = errno;
     const bool closed = fileio::closeFile(fd) == 0;
     const int closeError = errno;

@@ -98,6 +98,10 @@ bool loadPatternText(sequencer::Sequencer &seq, std::optional<std::string_view> 
 // file is read in blocks, so its size costs neither memory nor more time
 // than one pass. Returns true when any step failed.
 bool loadPatternFile(sequencer::Sequencer &seq, const std::filesystem::path &folder, const std::string &entryName);
+// Its first half: what steps 1 to 4 make of the file, without touching a
+// sequencer (read fails for a file that cannot be opened or read). The
+// second half is applyFirstLine.
+FirstLine readPatternFile(const std::filesystem::path &folder, const std::string &entryName);
 
 // The text of the load error message for the picked entry's name.
 std::string loadErrorText(const std::string &entryName);
@@ -117,6 +121,8 @@ using SaveError = std::optional<std::string>;
 // temporary file is left behind.
 SaveError savePatternFile(const sequencer::Sequencer &seq, const std::filesystem::path &folder,
                           const std::string &typedName);
+// The same for a line formed already (patternLine).
+SaveError savePatternLine(const std::string &line, const std::filesystem::path &folder, const std::string &typedName);
 
 // A short German sentence for a failed save's errno value: the common
 // failures (disk full, no permission, name too long, read-only, folder

@@ -6,7 +6,7 @@
 #include "info.h"
 #include "patternfile.h"
 #include "steptime.h"
-#include "steptimer.h"
+#include "stepclock.h"
 
 #include <QAccessible>
 #include <QActionGroup>
@@ -256,8 +256,17 @@ Programm::Programm(const patterns::PatternFolder &patternFolder, QWidget *parent
     Picture1->setPixmap(QPixmap(":/blinkwerk/credits.png"));
     Picture1->setFocusPolicy(Qt::StrongFocus);
     Picture1->setAccessibleName(QString::fromUtf8("Über BlinkwerkV2.1"));
-    Timer1 = new StepTimer(this);
-    Timer1->setObjectName("Timer1");
+    m_clock = std::make_unique<sequencer::StepClock>(m_engine, m_engineLock, [this] {
+        if (clockPriority)
+            clockPriority();
+    });
+    // The clock's thread only asks for a redraw; one is enough for any
+    // number of steps the window has not drawn yet.
+    m_clock->stepped = [this] {
+        if (!m_stepToDraw.exchange(true))
+            QMetaObject::invokeMethod(this, &Programm::drawStep, Qt::QueuedConnection);
+    };
+    Timer1 = m_clock.get();
 
     createGridPanel();
     createSettingsPanel();
@@ -266,10 +275,13 @@ Programm::Programm(const patterns::PatternFolder &patternFolder, QWidget *parent
     connectEvents();
     m_engine.addObserver(this);
     m_filePanel.setChangedCallback([this] { syncFilePanel(); });
+    m_filePanel.setEngineLock(&m_engineLock);
 }
 
 Programm::~Programm()
 {
+    m_clock.reset(); // no step after this
+    Timer1 = nullptr;
     // A window destroyed without a close still switches the relays off.
     if (m_loaded && !m_unloaded)
         m_engine.shutDown();
@@ -403,20 +415,29 @@ void Programm::setTabOrder()
 
 void Programm::connectEvents()
 {
-    connect(Timer1, &StepTimer::timeout, this, [this] { m_engine.tick(); });
-    connect(Combo1, &QComboBox::activated, this, [this](int index) { m_engine.selectStepTime(std::int16_t(index)); });
-    connect(Combo2, &QComboBox::activated, this, [this](int index) { m_engine.selectCpuTime(std::int16_t(index)); });
-    connect(Command1, &QPushButton::clicked, this, [this] { m_engine.start(); });
-    connect(Command2, &QPushButton::clicked, this, [this] { m_engine.stop(); });
-    connect(Check9, &QCheckBox::clicked, this, [this] { m_engine.clickSimulation(); });
+    // Every touch of the engine holds its lock: the step clock's thread
+    // touches it too.
+    const auto engine = [this](auto change) {
+        return [this, change](auto... args) {
+            const std::lock_guard lock(m_engineLock);
+            change(args...);
+        };
+    };
+    connect(Combo1, &QComboBox::activated, this,
+            engine([this](int index) { m_engine.selectStepTime(std::int16_t(index)); }));
+    connect(Combo2, &QComboBox::activated, this,
+            engine([this](int index) { m_engine.selectCpuTime(std::int16_t(index)); }));
+    connect(Command1, &QPushButton::clicked, this, engine([this](bool) { m_engine.start(); }));
+    connect(Command2, &QPushButton::clicked, this, engine([this](bool) { m_engine.stop(); }));
+    connect(Check9, &QCheckBox::clicked, this, engine([this](bool) { m_engine.clickSimulation(); }));
     connect(HScroll3, &QScrollBar::valueChanged, this,
-            [this](int value) { m_engine.setFirstActiveStep(std::int16_t(value)); });
+            engine([this](int value) { m_engine.setFirstActiveStep(std::int16_t(value)); }));
     connect(HScroll2, &QScrollBar::valueChanged, this,
-            [this](int value) { m_engine.setLastActiveStep(std::int16_t(value)); });
+            engine([this](int value) { m_engine.setLastActiveStep(std::int16_t(value)); }));
     for (int channel = 1; channel <= ChannelCount; ++channel)
         for (int index = 0; index < StepCount; ++index)
             connect(checkArray(channel)[std::size_t(index)], &QCheckBox::clicked, this,
-                    [this, channel, index] { m_engine.clickCell(channel, index); });
+                    engine([this, channel, index](bool) { m_engine.clickCell(channel, index); }));
     connect(Text1, &QLineEdit::textChanged, this,
             [this](const QString &text) { m_filePanel.setNameText(text.toStdString()); });
     connect(File1, &QListWidget::itemSelectionChanged, this, [this] {
@@ -443,7 +464,10 @@ void Programm::showEvent(QShowEvent *event)
     if (m_loaded)
         return;
     m_loaded = true;
-    m_engine.startUp([this] { m_filePanel.pointAt(m_patternFolder); });
+    {
+        const std::lock_guard lock(m_engineLock);
+        m_engine.startUp([this] { m_filePanel.pointAt(m_patternFolder); });
+    }
     Check1[0]->setFocus(Qt::OtherFocusReason);
 }
 
@@ -460,6 +484,7 @@ void Programm::closeEvent(QCloseEvent *event)
         m_info->close();
     if (!m_unloaded) {
         m_unloaded = true;
+        const std::lock_guard lock(m_engineLock);
         m_engine.shutDown();
     }
     event->accept();
@@ -689,28 +714,51 @@ void Programm::syncFilePanel()
 
 void Programm::syncTimer()
 {
-    if (!m_engine.timerActive()) {
-        Timer1->stop();
-        return;
-    }
-    // A running timer keeps its phase unless the interval really changes.
-    if (!Timer1->isActive() || Timer1->interval() != m_engine.tickIntervalMs())
-        Timer1->start(m_engine.tickIntervalMs());
+    // A running clock keeps its phase unless the interval really changes.
+    if (m_clock)
+        m_clock->set(m_engine.timerActive(), m_engine.tickIntervalMs());
 }
 
+// A step changes the LiveColumn, the progress bar and the code; on the
+// clock's thread they are only noted, and drawn by drawStep.
 void Programm::cellChanged(int channel, int index)
 {
+    if (QThread::currentThread() != thread())
+        return;
     checkArray(channel)[std::size_t(index)]->setValue(m_engine.cell(channel, index));
 }
 
 void Programm::progressSet()
 {
+    if (QThread::currentThread() != thread())
+        return;
     HScroll1->setValue(m_engine.progress());
 }
 
 void Programm::codeTextChanged()
 {
+    if (QThread::currentThread() != thread())
+        return;
     showFieldText(Label14, QString::fromStdString(m_engine.codeText()));
+}
+
+void Programm::drawStep()
+{
+    m_stepToDraw = false;
+    std::array<std::int16_t, ChannelCount> live {};
+    std::int16_t progress = 1;
+    std::string code;
+    {
+        const std::lock_guard lock(m_engineLock);
+        for (int channel = 1; channel <= ChannelCount; ++channel)
+            live[std::size_t(channel - 1)] = m_engine.cell(channel, LiveColumn);
+        progress = m_engine.progress();
+        code = m_engine.codeText();
+    }
+    for (int channel = 1; channel <= ChannelCount; ++channel)
+        checkArray(channel)[LiveColumn]->setValue(live[std::size_t(channel - 1)]);
+    HScroll1->setValue(progress);
+    showFieldText(Label14, QString::fromStdString(code));
 }
 
 void Programm::intervalChanged()

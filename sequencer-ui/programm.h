@@ -4,11 +4,14 @@
 // credits strip that opens the about dialog.
 //
 // The window holds no rules of its own. It presents the sequencer engine
-// and the file panel, forwards the user's events to them, and owns the
-// step timer whose timeouts it hands to the engine's tick. The controls are
-// public members under their layout names, as a form designer would give
-// them; their objectName is the same (array elements also carry their
-// index in the property "index").
+// and the file panel and forwards the user's events to them. The engine's
+// steps are played by the step clock on a thread of its own (Timer1), so
+// the window only draws: every touch of the engine, the window's and the
+// clock's, holds the engine's lock, and what a step changed is drawn when
+// the window's thread gets to it. The controls are public members under
+// their layout names, as a form designer would give them; their objectName
+// is the same (array elements also carry their index in the property
+// "index").
 
 #include "filepanel.h"
 #include "patternfolder.h"
@@ -19,8 +22,11 @@
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 class ButtonCheckBox;
 class ClickLabel;
@@ -33,7 +39,9 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 class QScrollBar;
-class StepTimer;
+namespace sequencer {
+class StepClock;
+}
 
 class Programm : public QWidget, private sequencer::SequencerObserver
 {
@@ -46,7 +54,10 @@ public:
     explicit Programm(const std::filesystem::path &patternFolder = {}, QWidget *parent = nullptr);
     ~Programm() override;
 
+    // The engine; its lock must be held while another thread may touch it
+    // (the step clock, unless held).
     sequencer::Sequencer &engine() { return m_engine; }
+    std::mutex &engineLock() { return m_engineLock; }
     Info *info() const; // the open about dialog, or null
 
     // The grid cells of channel 1 to 8: Check1 to Check8, indexes 0 to 20.
@@ -89,7 +100,12 @@ public:
     QPushButton *Command3; // "Speichern"
     QListWidget *File1;    // pattern files
     QPushButton *Command4; // "Laden"
-    StepTimer *Timer1;     // step timer
+    sequencer::StepClock *Timer1; // the step clock
+
+    // Asks for the step clock's priority and says once what it got; run on
+    // the clock's thread when it first runs. The program sets it before the
+    // window is shown.
+    std::function<void()> clockPriority;
 
     ErrorPresenter presentError = &Programm::showErrorBox;
 
@@ -164,6 +180,8 @@ private:
     void syncFilePanel();
     void syncTimer();
     void fillOutputMenu(QMenu *menu, std::vector<portio::OutputEntry> entries, bool searching);
+    // What a step changed, drawn on the window's thread.
+    void drawStep();
     void switched(const std::string &spec, const portio::OutputSelection &selection);
 
     // SequencerObserver
@@ -180,6 +198,8 @@ private:
     void cpuTimeSelectionChanged() override;
 
     sequencer::Sequencer m_engine;
+    std::mutex m_engineLock;
+    std::atomic<bool> m_stepToDraw {false};
     patterns::FilePanel m_filePanel;
     patterns::PatternFolder m_patternFolder;
     QPointer<Info> m_info;
@@ -187,4 +207,5 @@ private:
     bool m_loaded = false;
     bool m_unloaded = false;
     bool m_terminating = false;
+    std::unique_ptr<sequencer::StepClock> m_clock; // last: ends before everything it touches
 };

@@ -4,7 +4,9 @@
 #include "buttoncheckbox.h"
 #include "programm.h"
 
+#include "outputs.h"
 #include "portio.h"
+#include "stepclock.h"
 #include "recordingport.h"
 
 #include <QAccessible>
@@ -18,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 
 #include <deque>
 #include <set>
@@ -247,6 +250,7 @@ TEST(Integration, lampsShowEachStepsCodeAndStopTurnsThemOff)
     sequencer.show();
     form.show();
     form.Timer1->stop(); // ticks are driven by hand below
+    sequencer.Timer1->setHeld(true);
     for (int step = 0; step < 20; ++step)
         for (int channel = 1; channel <= 8; ++channel)
             if (((step * 37 + 11) >> (channel - 1)) & 1)
@@ -265,6 +269,50 @@ TEST(Integration, lampsShowEachStepsCodeAndStopTurnsThemOff)
     for (int k = 0; k < 8; ++k)
         EXPECT_EQ(form.indicatorImage(k), 1) << "lamp " << k;
     sequencer.close();
+}
+
+// The monitor as schaltblick runs it: the output session reads every 10 ms
+// on a thread of its own and wakes the window only when the byte changed.
+TEST(Integration, anIdleMonitorWakesNothingOnTheWindowsThread)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("register");
+    std::string error;
+    portio::OutputSession session(portio::sessionSetup(portio::OutputRole::Monitor));
+    ASSERT_EQ(session.bind(*portio::parseOutputSpec("register:" + file.toStdString(), error), false).outcome,
+              portio::OutputSelection::Opened);
+    const portio::ScopedPortBackend route(session.port());
+    Form1 form;
+    session.setChangeHandler([&form] { form.outputChanged(); });
+    form.followOutput();
+
+    // Everything the window's thread is woken for on the monitor's behalf.
+    struct Wakes : QObject
+    {
+        QObject *window;
+        int count = 0;
+        bool eventFilter(QObject *receiver, QEvent *event) override
+        {
+            if ((event->type() == QEvent::MetaCall || event->type() == QEvent::Timer)
+                && (receiver == window || receiver->parent() == window))
+                ++count;
+            return false;
+        }
+    } wakes;
+    wakes.window = &form;
+    QCoreApplication::instance()->installEventFilter(&wakes);
+    QTest::qWait(500);
+    EXPECT_EQ(wakes.count, 0) << "woken while the byte stayed the same";
+
+    QFile reg(file);
+    ASSERT_TRUE(reg.open(QIODevice::WriteOnly));
+    reg.write("\x05", 1);
+    reg.close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form.indicatorImage(0) == 2; }, 5000));
+    EXPECT_EQ(form.indicatorImage(2), 2);
+    EXPECT_EQ(form.indicatorImage(1), 1);
+    EXPECT_GE(wakes.count, 1);
+    QCoreApplication::instance()->removeEventFilter(&wakes);
 }
 
 int main(int argc, char **argv)

@@ -181,42 +181,65 @@ struct OutputSession::Worker
         return f();
     }
 
-    void refreshStatus()
+    // What the output says for the user now; with deviceMutex held.
+    std::string statusOfDevice() const { return binding.backend ? binding.backend->status() : std::string(); }
+
+    // Keeps what the output says for the user (statusOfDevice); the
+    // monitor's change handler learns of a change. Without deviceMutex held.
+    void noteStatus(std::string text)
     {
-        std::string text = binding.backend ? binding.backend->status() : std::string();
-        const std::lock_guard lock(mutex);
-        statusText = reading.readable || setup.role != OutputRole::Monitor ? text
-                                                                           : std::string("kann nicht gelesen werden");
+        std::function<void()> handler;
+        {
+            const std::lock_guard lock(mutex);
+            if (!reading.readable && setup.role == OutputRole::Monitor)
+                text = "kann nicht gelesen werden";
+            if (text == statusText)
+                return;
+            statusText = text;
+            handler = onChange;
+        }
+        if (handler && setup.role == OutputRole::Monitor)
+            handler();
     }
 
     void drainWrite()
     {
         writeQueued.store(false);
         const std::uint8_t byte = newest.load();
-        const std::lock_guard device(deviceMutex);
-        if (!binding.backend)
-            return;
-        call([&] { binding.backend->out32(Lpt1DataPort, byte); });
-        refreshStatus();
+        std::string status;
+        {
+            const std::lock_guard device(deviceMutex);
+            if (!binding.backend)
+                return;
+            call([&] { binding.backend->out32(Lpt1DataPort, byte); });
+            status = statusOfDevice();
+        }
+        noteStatus(std::move(status));
     }
 
     void serviceTick()
     {
-        const std::lock_guard device(deviceMutex);
-        if (!binding.backend)
-            return;
-        call([&] { binding.backend->service(); });
-        refreshStatus();
+        std::string status;
+        {
+            const std::lock_guard device(deviceMutex);
+            if (!binding.backend)
+                return;
+            call([&] { binding.backend->service(); });
+            status = statusOfDevice();
+        }
+        noteStatus(std::move(status));
     }
 
     void readTick()
     {
         std::optional<std::uint8_t> got;
+        std::string status;
         {
             const std::lock_guard device(deviceMutex);
             if (!binding.backend)
                 return;
             got = call([&] { return binding.backend->readPort(); });
+            status = statusOfDevice();
         }
         bool changed = false;
         bool lost = false;
@@ -233,10 +256,15 @@ struct OutputSession::Worker
         if (lost)
             say("cannot be read; the lamps keep the last byte known until it can");
         if (changed) {
-            refreshStatus();
-            if (onChange)
-                onChange();
+            std::function<void()> handler;
+            {
+                const std::lock_guard lock(mutex);
+                handler = onChange;
+            }
+            if (handler)
+                handler();
         }
+        noteStatus(std::move(status));
     }
 
     // Takes over a binding: strings for the user, the way writes go, a
@@ -267,7 +295,12 @@ struct OutputSession::Worker
             readTick();
             readTimer->start(int(setup.readEvery.count()));
         }
-        refreshStatus();
+        std::string status;
+        {
+            const std::lock_guard device(deviceMutex);
+            status = statusOfDevice();
+        }
+        noteStatus(std::move(status));
     }
 
     // The old output gets 0 and lets go of its device (its last tries).

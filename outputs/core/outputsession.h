@@ -84,8 +84,8 @@ public:
         bool readable = true; // false: the last read failed; byte is the last one known
     };
     Reading read() const;
-    // Called on the worker thread when the reading (byte or readable)
-    // changed. Set before bind().
+    // Called on the worker thread when the reading (byte or readable) or
+    // the output's status changed. It may be set at any time.
     void setChangeHandler(std::function<void()> handler);
 
     // Every output found on this machine; the listing may block, so it runs

@@ -6,6 +6,7 @@ namespace portio {
 
 void RecordingPort::out32(std::int16_t port, std::int16_t value)
 {
+    const std::lock_guard lock(m_mutex);
     m_calls.push_back({Call::Out, port, value});
     if (port == Lpt1DataPort)
         m_register = value;
@@ -13,6 +14,7 @@ void RecordingPort::out32(std::int16_t port, std::int16_t value)
 
 std::int16_t RecordingPort::inp32(std::int16_t port)
 {
+    const std::lock_guard lock(m_mutex);
     std::int16_t value = m_register;
     if (!m_script.empty()) {
         value = m_script.front();
@@ -24,11 +26,25 @@ std::int16_t RecordingPort::inp32(std::int16_t port)
 
 void RecordingPort::queueReads(std::initializer_list<std::int16_t> values)
 {
+    const std::lock_guard lock(m_mutex);
     m_script.insert(m_script.end(), values);
+}
+
+std::vector<RecordingPort::Call> RecordingPort::calls() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_calls;
+}
+
+void RecordingPort::clear()
+{
+    const std::lock_guard lock(m_mutex);
+    m_calls.clear();
 }
 
 std::vector<int> RecordingPort::writtenBytes() const
 {
+    const std::lock_guard lock(m_mutex);
     std::vector<int> bytes;
     for (const Call &call : m_calls)
         if (call.kind == Call::Out && call.port == Lpt1DataPort)

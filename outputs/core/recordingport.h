@@ -2,11 +2,13 @@
 // An in-process backend for tests and benchmarks: keeps every Out32 and
 // Inp32 call in order. Reads return the next scripted value when one is
 // queued, otherwise the byte last written (as a real data register in
-// compatibility mode does).
+// compatibility mode does). Any thread may call it (the step clock writes
+// while a test reads).
 
 #include "portbackend.h"
 
 #include <deque>
+#include <mutex>
 #include <vector>
 
 namespace portio {
@@ -27,12 +29,13 @@ public:
 
     void queueReads(std::initializer_list<std::int16_t> values);
 
-    const std::vector<Call> &calls() const { return m_calls; }
+    std::vector<Call> calls() const;
     // The values of all writes to the LPT1 data register, in order.
     std::vector<int> writtenBytes() const;
-    void clear() { m_calls.clear(); }
+    void clear();
 
 private:
+    mutable std::mutex m_mutex;
     std::vector<Call> m_calls;
     std::deque<std::int16_t> m_script;
     std::int16_t m_register = 0;

@@ -7,6 +7,7 @@
 
 #include "outputs.h"
 #include "portio.h"
+#include "stepclock.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -69,6 +70,7 @@ TEST(OutputMenu, aChoiceSwitchesAtOnceTheOldOutputGetsZeroAndTheNewTheNextByte)
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
         w.Check1[0]->click(); // step 1: 1
         w.Check2[1]->click(); // step 2: 2
+        w.Timer1->setHeld(true); // the ticks come from the test
         w.Command1->click();
         w.engine().tick();
         EXPECT_EQ(byteOf(a), 1);

@@ -4,7 +4,7 @@
 #include "info.h"
 #include "programm.h"
 #include "sequencer_ui_tests.h"
-#include "steptimer.h"
+#include "stepclock.h"
 
 #include "portio.h"
 #include "recordingport.h"
@@ -36,6 +36,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -406,6 +407,7 @@ TEST(Programm, closingWritesZeroRunningOrNot)
         for (int index = 0; index < 20; ++index)
             rig.click(w.Check1[std::size_t(index)]); // every step outputs 1
         if (running) {
+            w.Timer1->setHeld(true); // the ticks come from the test
             rig.click(w.Command1);
             w.engine().tick();
             w.engine().tick();
@@ -418,6 +420,21 @@ TEST(Programm, closingWritesZeroRunningOrNot)
         EXPECT_EQ(bytes.back(), 0) << (running ? "running" : "stopped");
         EXPECT_FALSE(w.Timer1->isActive());
     }
+}
+
+TEST(Programm, aBusyWindowDelaysNoStep)
+{
+    Rig rig;
+    Programm &w = *rig.window;
+    rig.click(w.Check1[0]);
+    rig.click(w.Command1); // 50 ms steps
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.writtenBytes().size() >= 3; }, 10000));
+    // The window's thread is kept from its events for 500 ms, as by a slow
+    // repaint or a handler that takes its time: the steps go on regardless.
+    const std::size_t before = rig.port.writtenBytes().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_GE(rig.port.writtenBytes().size(), before + 4) << "steps written while the window was busy";
+    rig.click(w.Command2);
 }
 
 TEST(Info, disablesOnlyTheMainWindowWhileTheSequenceGoesOn)
@@ -552,6 +569,7 @@ TEST(Info, mainWindowRefusesTheUserCloseButNotATerminationRequest)
     Rig rig;
     Programm &w = *rig.window;
     rig.click(w.Check1[0]);
+    w.Timer1->setHeld(true); // the ticks come from the test
     rig.click(w.Command1);
     w.engine().tick(); // the port now holds 1
     rig.click(w.Picture1);
@@ -812,6 +830,7 @@ TEST(Accessibility, everyControlIsNamedInGerman)
     EXPECT_EQ(accessible(w.Label19)->text(QAccessible::Description), "4");
     EXPECT_EQ(accessible(w.HScroll2)->valueInterface()->currentValue().toInt(), 20);
     EXPECT_EQ(accessible(w.Combo1)->text(QAccessible::Value), "50ms");
+    w.Timer1->setHeld(true); // the ticks come from the test
     rig.click(w.Command1);
     w.engine().tick(); // step 4: nothing on
     EXPECT_EQ(accessible(w.Label14)->text(QAccessible::Description), "0");
