@@ -1,46 +1,18 @@
-// POSIX side of the termination request: SIGINT, SIGTERM and SIGHUP are
-// turned into a byte on a socket pair (the only async-signal-safe step),
-// which the event loop picks up and turns into a close of the window.
+// POSIX side of the termination request: SIGINT, SIGTERM and SIGHUP (see
+// terminationsignals.h) turned into a close of the window.
 
 #include "termination.h"
 #include "termination_common.h"
+#include "terminationsignals.h"
 
-#include <QSocketNotifier>
 #include <QWidget>
 
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace blinkwerk {
-
-namespace {
-int g_pipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
-}
-} // namespace
 
 void closeOnTerminationRequest(QWidget *window, std::function<void()> close)
 {
     setTerminationTarget(window, std::move(close));
-    if (g_pipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, window);
-    QObject::connect(notifier, &QSocketNotifier::activated, window, [] {
-        char byte;
-        [[maybe_unused]] const ssize_t got = ::read(g_pipe[0], &byte, 1);
-        endByTerminationRequest();
-    });
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
+    onTerminationSignal(window, [] { endByTerminationRequest(); });
 }
 
 } // namespace blinkwerk
