@@ -14,8 +14,12 @@ std::optional<LcusFrame> LcusRelays::next()
     const std::uint8_t due = pending();
     if (due == 0)
         return std::nullopt;
+    // Relays that switch on first: a lamp that lights is what the eye
+    // catches, and in a running light the next lamp is lit before the last
+    // one goes dark, so no step shows a moment with every lamp off.
+    const std::uint8_t first = (due & m_wanted) ? std::uint8_t(due & m_wanted) : due;
     int bit = 0;
-    while (!(due & (1u << bit)))
+    while (!(first & (1u << bit)))
         ++bit;
     const auto mask = std::uint8_t(1u << bit);
     const bool on = (m_wanted & mask) != 0;

@@ -34,8 +34,11 @@ public:
     // Every relay's state on the board becomes unknown.
     void forget() { m_unknown = 0xFF; }
     bool settled() const { return pending() == 0; }
-    // The frame for the lowest relay that differs from the wanted byte,
-    // counted as sent; nothing when the board holds the wanted byte.
+    // The frame for the next relay that differs from the wanted byte,
+    // counted as sent; nothing when the board holds the wanted byte. The
+    // boards know no frame for several relays, so a step that changes n
+    // relays takes n frames: those that switch a relay on go first, each
+    // group lowest relay first.
     std::optional<LcusFrame> next();
 
 private:

@@ -32,7 +32,7 @@ TEST(SerialRelayProtocol, LcusFrameCarriesChannelStateAndSum)
 
 // From a board at a known byte, a new byte sends exactly the relays that
 // changed, lowest first.
-TEST(SerialRelayProtocol, LcusSendsOnlyChangedRelaysLowestFirst)
+TEST(SerialRelayProtocol, LcusSendsOnlyChangedRelaysThoseSwitchingOnFirst)
 {
     const struct
     {
@@ -44,7 +44,8 @@ TEST(SerialRelayProtocol, LcusSendsOnlyChangedRelaysLowestFirst)
         {0x01, 0x03, {on(2)}},
         {0x03, 0x02, {off(1)}},
         {0x00, 0xFF, {on(1), on(2), on(3), on(4), on(5), on(6), on(7), on(8)}},
-        {0xAA, 0x55, {on(1), off(2), on(3), off(4), on(5), off(6), on(7), off(8)}},
+        {0xAA, 0x55, {on(1), on(3), on(5), on(7), off(2), off(4), off(6), off(8)}},
+        {0x01, 0x02, {on(2), off(1)}}, // a running light: the next lamp before the last goes dark
         {0x81, 0x80, {off(1)}},
         {0x80, 0x00, {off(8)}},
     };
@@ -67,7 +68,7 @@ TEST(SerialRelayProtocol, LcusSendsEveryRelayWhileUnknown)
     relays.want(0x05);
     drain(relays);
     relays.forget();
-    EXPECT_EQ(drain(relays), (std::vector<LcusFrame>{on(1), off(2), on(3), off(4), off(5), off(6), off(7), off(8)}));
+    EXPECT_EQ(drain(relays), (std::vector<LcusFrame>{on(1), on(3), off(2), off(4), off(5), off(6), off(7), off(8)}));
 }
 
 // A new byte while frames are still due goes on towards the newest byte:
@@ -86,8 +87,8 @@ TEST(SerialRelayProtocol, LcusGoesOnTowardsTheNewestByte)
         {0x00, 0xFF, 2, 0x03, {}},
         // ... by 01: relay 2 goes off again, nothing for 3..8.
         {0x00, 0xFF, 2, 0x01, {off(2)}},
-        // ... by F0: 1 and 2 back off, 5..8 on, never 3 or 4.
-        {0x00, 0xFF, 2, 0xF0, {off(1), off(2), on(5), on(6), on(7), on(8)}},
+        // ... by F0: 5..8 on, 1 and 2 back off, never 3 or 4.
+        {0x00, 0xFF, 2, 0xF0, {on(5), on(6), on(7), on(8), off(1), off(2)}},
         // Interrupted before any frame: only the newest counts.
         {0x0F, 0xF0, 0, 0x0F, {}},
     };

@@ -123,16 +123,18 @@ struct Rig
 };
 
 // The frames that take an LCUS board from one byte to the next.
+// The frames from one byte to the next, in the order the protocol sends
+// them (its own tests say which).
 Bytes lcusFrames(std::uint8_t from, std::uint8_t to)
 {
-    Bytes bytes;
-    for (int ch = 1; ch <= 8; ++ch) {
-        const auto mask = std::uint8_t(1u << (ch - 1));
-        if ((from ^ to) & mask) {
-            const auto frame = portio::lcusFrame(ch, (to & mask) != 0);
-            bytes.insert(bytes.end(), frame.begin(), frame.end());
-        }
+    portio::LcusRelays relays;
+    relays.want(from);
+    while (relays.next()) {
     }
+    relays.want(to);
+    Bytes bytes;
+    while (const auto frame = relays.next())
+        bytes.insert(bytes.end(), frame->begin(), frame->end());
     return bytes;
 }
 
