@@ -8,6 +8,7 @@
 #include <hidapi.h>
 
 #include <cwchar>
+#include <mutex>
 
 namespace portio {
 
@@ -68,17 +69,16 @@ public:
         return text ? narrow(text) : std::string("unknown error");
     }
 
+    // hidapi is started once, whichever thread asks first: the output's
+    // worker and the menu's listing may ask at the same time.
     bool initialised()
     {
-        if (!m_tried) {
-            m_tried = true;
-            m_ok = hid_init() == 0;
-        }
+        std::call_once(m_started, [this] { m_ok = hid_init() == 0; });
         return m_ok;
     }
 
 private:
-    bool m_tried = false;
+    std::once_flag m_started;
     bool m_ok = false;
 };
 
