@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "printable.h"
+
 #include <algorithm>
 
 namespace blinkwerk {
@@ -36,7 +38,7 @@ CommandLine parseCommandLine(const std::vector<std::string> &arguments)
                 && i + 1 < arguments.size())
                 ++i;
         } else {
-            return fail("unknown argument \"" + argument + "\"");
+            return fail(portio::printable("unknown argument \"" + argument + "\""));
         }
     }
     return line;
@@ -49,24 +51,21 @@ std::optional<OutputChoice> chooseOutput(const OutputSources &sources, std::stri
         std::string why;
         if (const auto spec = portio::parseOutputSpec(text, why))
             return OutputChoice{*spec, false, from};
-        error = from + ": " + why;
+        error = portio::printable(from + ": " + why);
         return std::nullopt;
     };
     if (sources.option)
         return parsed("--output", *sources.option);
     if (given(sources.environment))
         return parsed("BLINKWERK_OUTPUT", *sources.environment);
-    if (given(sources.registerFile)) {
-        OutputChoice choice{{}, false, "BLINKWERK_LPT_REGISTER"};
-        choice.spec.kind = portio::OutputSpec::Kind::Register;
-        choice.spec.path = *sources.registerFile;
-        return choice;
-    }
+    if (given(sources.registerFile))
+        return parsed("BLINKWERK_LPT_REGISTER", "register:" + *sources.registerFile);
     if (given(sources.remembered)) {
         std::string why;
         if (const auto spec = portio::parseOutputSpec(*sources.remembered, why))
             return OutputChoice{*spec, false, "the remembered choice"};
-        warning = "the remembered output \"" + *sources.remembered + "\" is not valid (" + why + "); it is ignored";
+        warning = portio::printable("the remembered output \"" + *sources.remembered + "\" is not valid (" + why
+                                    + "); it is ignored");
     }
     return OutputChoice{{}, true, "the default"};
 }

@@ -34,6 +34,20 @@ bool printable(std::string_view text)
     return std::all_of(text.begin(), text.end(), [](unsigned char c) { return c > 0x20 && c < 0x7f; });
 }
 
+// A path is taken as written, but a control character in it (C0, DEL, or a
+// C1 control in UTF-8) is a mistake or an attack: a file name with a line
+// break forges lines wherever it is echoed.
+bool holdsControlCharacter(std::string_view path)
+{
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(path[i]);
+        if (c < 0x20 || c == 0x7f
+            || (c == 0xc2 && i + 1 < path.size() && (static_cast<unsigned char>(path[i + 1]) & 0xe0) == 0x80))
+            return true;
+    }
+    return false;
+}
+
 std::vector<std::string_view> split(std::string_view text, char separator)
 {
     std::vector<std::string_view> parts;
@@ -109,9 +123,7 @@ bool parseUniverse(std::string_view rest, long lastUniverse, OutputSpec &spec, s
     return true;
 }
 
-} // namespace
-
-std::optional<OutputSpec> parseOutputSpec(std::string_view text, std::string &error)
+std::optional<OutputSpec> parseFields(std::string_view text, std::string &error)
 {
     const auto colon = text.find(':');
     const std::string kind = lower(text.substr(0, colon));
@@ -180,6 +192,18 @@ std::optional<OutputSpec> parseOutputSpec(std::string_view text, std::string &er
     error = "unknown output \"" + std::string(text.substr(0, colon))
             + "\" (lpt1, register:, hidrelay, serial:, gpio:, sacn:, artnet:)";
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<OutputSpec> parseOutputSpec(std::string_view text, std::string &error)
+{
+    std::optional<OutputSpec> spec = parseFields(text, error);
+    if (spec && holdsControlCharacter(spec->path)) {
+        error = "the path in " + lower(text.substr(0, text.find(':'))) + ": holds a control character";
+        return std::nullopt;
+    }
+    return spec;
 }
 
 std::string formatOutputSpec(const OutputSpec &spec)

@@ -131,6 +131,11 @@ TEST(OutputSpec, parsesAndFormatsEveryKindAndRefusesEveryFault)
         {"artnet:1/2/3", nullptr, "first slot"},
         {"sacn:1@", nullptr, "host after @"},
         {"artnet:1@a b", nullptr, "host after @"},
+        {"register:/tmp/a\nb", nullptr, "the path in register: holds a control character"},
+        {"Register:/tmp/\x7f", nullptr, "the path in register: holds a control character"},
+        {"serial:/dev/tty\x1b[2J", nullptr, "the path in serial: holds a control character"},
+        {"gpio:chip\xc2\x85:1", nullptr, "the path in gpio: holds a control character"},
+        {"register:/tmp/J\xc3\xbcrgen", "register:/tmp/J\xc3\xbcrgen", nullptr},
     };
     for (const Case &c : cases) {
         std::string error;
