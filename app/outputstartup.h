@@ -19,7 +19,8 @@ namespace blinkwerk {
 // nothing when it goes on.
 std::optional<int> prepareOutput(int argc, char **argv, const char *program, portio::OutputRole role);
 
-// The remembered choice, as the user's INI file holds it.
+// The remembered choice, as the user's settings file holds it (key
+// "output"; which file, and what is refused, see usersettings.h).
 std::optional<std::string> rememberedOutput();
 void rememberOutput(const std::string &spec);
 
