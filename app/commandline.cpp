@@ -112,12 +112,17 @@ std::string helpText(const std::string &program)
 
 std::string outputListText(const std::vector<portio::OutputEntry> &entries)
 {
+    // Names and descriptions come from devices (a board's serial, a port's
+    // name): each is shown printable.
+    std::vector<std::pair<std::string, std::string>> shown;
     std::size_t width = 0;
-    for (const portio::OutputEntry &entry : entries)
-        width = std::max(width, entry.spec.size());
+    for (const portio::OutputEntry &entry : entries) {
+        shown.emplace_back(portio::printable(entry.spec, 200), portio::printable(entry.description, 200));
+        width = std::max(width, shown.back().first.size());
+    }
     std::string text;
-    for (const portio::OutputEntry &entry : entries)
-        text += entry.spec + std::string(width - entry.spec.size() + 2, ' ') + entry.description + "\n";
+    for (const auto &[spec, description] : shown)
+        text += spec + std::string(width - spec.size() + 2, ' ') + description + "\n";
     return text;
 }
 

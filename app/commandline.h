@@ -63,7 +63,8 @@ std::optional<OutputChoice> chooseOutput(const OutputSources &sources, std::stri
 // The usage text of program ("blinkwerk" or "schaltblick"), English.
 std::string helpText(const std::string &program);
 
-// The lines of --list-outputs: SPEC, blanks, description; one per entry.
+// The lines of --list-outputs: SPEC, blanks, description; one per entry,
+// each part through printable() (printable.h).
 std::string outputListText(const std::vector<portio::OutputEntry> &entries);
 
 } // namespace blinkwerk

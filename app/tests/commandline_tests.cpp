@@ -102,5 +102,8 @@ TEST(CommandLine, listLinesStartWithTheSpecInOneColumn)
     EXPECT_EQ(outputListText({{"lpt1", "Parallelport"}, {"register:/r", "Simuliertes Register"}}),
               "lpt1         Parallelport\n"
               "register:/r  Simuliertes Register\n");
+    EXPECT_EQ(outputListText({{"hidrelay:A\x1b[2J", "Relaiskarte\nforged"}, {"lpt1", "Parallelport"}}),
+              "hidrelay:A\\x1b[2J  Relaiskarte\\nforged\n"
+              "lpt1               Parallelport\n");
     EXPECT_EQ(outputListText({}), "");
 }
