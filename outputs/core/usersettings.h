@@ -7,7 +7,8 @@
 //
 // Where. POSIX: <config>/Blinkwerk/blinkwerk.ini, where <config> is
 // $XDG_CONFIG_HOME when that is an absolute path to a folder of the
-// effective user's that nobody else may write, else <home>/.config; <home>
+// effective user's that nobody else may write, or to nothing yet (made with
+// mode 0700 when first written to), else <home>/.config; <home>
 // is $HOME when that is an absolute path to a folder of the effective
 // user's, else the effective user's home in the password database (so that
 // a HOME kept across sudo does not lead root into the user's files). A set

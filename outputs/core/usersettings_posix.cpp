@@ -292,6 +292,10 @@ std::string configFolder(std::string &passedOver)
 {
     const std::optional<std::string> configured = environmentVariable("XDG_CONFIG_HOME");
     if (configured && !configured->empty()) {
+        // A folder not there yet is made (mode 0700) when first written to.
+        struct stat status {};
+        if ((*configured)[0] == '/' && ::stat(configured->c_str(), &status) != 0 && errno == ENOENT)
+            return *configured;
         if (isOwnFolder(*configured, true))
             return *configured;
         passedOver = "XDG_CONFIG_HOME=" + *configured
@@ -332,9 +336,13 @@ bool replaceSettingsFile(const std::string &folder, const Change &change, std::s
 {
     bool missing = false;
     where = folder;
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        why = std::string("cannot make the folder: ") + std::strerror(errno);
-        return false;
+    for (std::size_t end = folder.find('/', 1); ; end = folder.find('/', end + 1)) {
+        if (::mkdir(folder.substr(0, end).c_str(), 0700) != 0 && errno != EEXIST) {
+            why = std::string("cannot make the folder: ") + std::strerror(errno);
+            return false;
+        }
+        if (end == std::string::npos)
+            break;
     }
     const Descriptor base = openFolder(AT_FDCWD, folder.c_str(), missing, why);
     if (!base.valid())

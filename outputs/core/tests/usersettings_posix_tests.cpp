@@ -170,7 +170,7 @@ TEST(UserSettingsFile, comesFromXdgConfigHomeOnlyWhenThatIsTheUsersOwnFolder)
     {
         const char *name;
         std::function<std::string(const Folders &)> xdg; // null: unset
-        const char *from;                                  // "xdg" or "home"
+        const char *from;                                  // "xdg", "home" or "none"
         bool passedOver;
         bool onlyAsRoot;
     };
@@ -184,7 +184,8 @@ TEST(UserSettingsFile, comesFromXdgConfigHomeOnlyWhenThatIsTheUsersOwnFolder)
              return f.config.string();
          },
          "home", true, false},
-        {"a missing folder", [](const Folders &f) { return (f.scratch / "missing").string(); }, "home", true, false},
+        {"a folder not there yet", [](const Folders &f) { return (f.scratch / "new").string(); }, "none", false,
+         false},
         {"another user's folder",
          [](const Folders &f) {
              chownToOtherUser(f.config);
@@ -209,7 +210,7 @@ TEST(UserSettingsFile, comesFromXdgConfigHomeOnlyWhenThatIsTheUsersOwnFolder)
             const std::optional<std::string> value = portio::userSetting("output");
             return value == "xdg" ? 1 : value == "home" ? 2 : 0;
         });
-        EXPECT_EQ(child.exitCode, std::string(c.from) == "xdg" ? 1 : 2) << child;
+        EXPECT_EQ(child.exitCode, std::string(c.from) == "xdg" ? 1 : std::string(c.from) == "home" ? 2 : 0) << child;
         const std::vector<std::string> said = lines(child.err);
         EXPECT_EQ(said.size(), c.passedOver ? 1u : 0u) << child;
         if (c.passedOver && !said.empty()) {
@@ -244,8 +245,10 @@ TEST(UserSettingsFile, isWrittenOnlyIntoTheUsersOwnFolderAndFile)
         std::function<void(const Folders &)> check; // afterwards
     };
     const Case cases[] = {
-        {"nothing there yet", nullptr, false, [](const Folders &f) { fs::remove(f.own); },
+        {"nothing there yet, not even XDG_CONFIG_HOME", nullptr, false,
+         [](const Folders &f) { fs::remove_all(f.config); },
          [](const Folders &f) {
+             EXPECT_EQ(fs::status(f.config).permissions(), fs::perms(0700));
              EXPECT_EQ(fs::status(f.own).permissions(), fs::perms(0700));
              EXPECT_EQ(fs::status(f.file).permissions(), fs::perms(0600));
          }},
