@@ -165,7 +165,9 @@ Descriptor openFile(int folder, struct stat &status, bool &missing, std::string 
             return Descriptor();
         }
     }
-    why = S_ISLNK(status.st_mode) ? LinkReason : !S_ISREG(status.st_mode) ? "not a regular file" : foreignReason(status);
+    why = S_ISLNK(status.st_mode)    ? LinkReason
+          : !S_ISREG(status.st_mode) ? "not a regular file"
+                                     : foreignReason(status);
     if (why.empty() && status.st_nlink != 1)
         why = "has " + std::to_string(status.st_nlink) + " hard links, only a file with one is read";
     if (why.empty() && status.st_size > off_t(MaxSettingsSize))

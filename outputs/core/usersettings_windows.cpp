@@ -125,8 +125,9 @@ FileContent readIn(const std::string &folderPath)
         return refused(path, "not a regular file");
     // FILE_FLAG_OPEN_REPARSE_POINT: a link put there meanwhile is opened as
     // itself and refused below.
-    const Handle file(::CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    constexpr DWORD Sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const Handle file(::CreateFileW(wide(path).c_str(), GENERIC_READ, Sharing, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) {
         const DWORD error = ::GetLastError();
         return isMissing(error) ? FileContent() : refused(path, systemMessage(error));

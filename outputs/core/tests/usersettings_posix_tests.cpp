@@ -210,7 +210,8 @@ TEST(UserSettingsFile, comesFromXdgConfigHomeOnlyWhenThatIsTheUsersOwnFolder)
             const std::optional<std::string> value = portio::userSetting("output");
             return value == "xdg" ? 1 : value == "home" ? 2 : 0;
         });
-        EXPECT_EQ(child.exitCode, std::string(c.from) == "xdg" ? 1 : std::string(c.from) == "home" ? 2 : 0) << child;
+        const std::string from = c.from;
+        EXPECT_EQ(child.exitCode, from == "xdg" ? 1 : from == "home" ? 2 : 0) << child;
         const std::vector<std::string> said = lines(child.err);
         EXPECT_EQ(said.size(), c.passedOver ? 1u : 0u) << child;
         if (c.passedOver && !said.empty()) {
@@ -259,8 +260,8 @@ TEST(UserSettingsFile, isWrittenOnlyIntoTheUsersOwnFolderAndFile)
          },
          [](const Folders &f) {
              EXPECT_EQ(fs::status(f.file).permissions(), fs::perms(0644));
-             EXPECT_EQ(QSettings(QString::fromStdString(f.file.string()), QSettings::IniFormat).value("other").toString(),
-                       "kept");
+             const QSettings written(QString::fromStdString(f.file.string()), QSettings::IniFormat);
+             EXPECT_EQ(written.value("other").toString(), "kept");
          }},
         {"a symbolic link to the user's file elsewhere", "a symbolic link, which is not followed", false,
          [&](const Folders &f) {
