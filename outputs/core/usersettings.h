@@ -41,9 +41,9 @@
 // keeping every other key. A file that is refused for reading is not
 // replaced either. A failure is one line on standard error.
 //
-// Blocking: only on the local file system (a few small reads and writes);
-// on POSIX a write waits at most about a second for another program of the
-// user that writes the same file at that moment.
+// Blocking: only on the file system (a few small reads and writes); a write
+// waits at most about a second for another program of the user's that
+// writes the same file at that moment, then gives up (said).
 
 #include <cstddef>
 #include <optional>

@@ -135,7 +135,7 @@ TEST(UserSettingsFile, isReadOnlyWhenItIsTheUsersOwnRegularFile)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         if (c.onlyAsRoot && !root) {
-            std::cout << "[ SKIPPED  ] " << c.name << ": needs root\n";
+            std::cout << "[ SKIPPED  ] " << c.name << ": not possible for this user\n";
             continue;
         }
         Folders folders("settings-read");
