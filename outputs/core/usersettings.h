@@ -34,12 +34,12 @@
 // instead; ownership and the write permission of others are not checked
 // there: the profile folder's access control keeps other users out.
 //
-// Writing: into the user's own folder and file only (the same checks;
-// a missing Blinkwerk folder is made with mode 0700, a missing file with
-// 0600, a replaced file keeps its permissions), atomically (a new file
-// renamed over the old one, so a planted link is replaced, never followed),
-// keeping every other key. A file that is refused for reading is not
-// replaced either. A failure is one line on standard error.
+// Writing: into the user's own folder and file only, under the same checks
+// (a file refused for reading is left as it is: nothing is written through
+// a link or into a FIFO); a missing configuration or Blinkwerk folder is
+// made with mode 0700 and a missing file with 0600, a replaced file keeps
+// its permissions. Atomic: a new file beside it, holding every other key as
+// it was, is renamed over it. A failure is one line on standard error.
 //
 // Blocking: only on the file system (a few small reads and writes); a write
 // waits at most about a second for another program of the user's that
