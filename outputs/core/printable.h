@@ -29,8 +29,8 @@ inline constexpr std::size_t LineLimit = 1000;
 //  - when the result would be longer than limit, its middle is left out and
 //    marked "[... N bytes left out ...]", N counting the bytes of text left
 //    out; the start and the end are kept, cut between whole characters.
-// The result is valid UTF-8 without control characters; printable() of it
-// is itself.
+// The result is valid UTF-8 without control characters, and printable()
+// with the same limit leaves it as it is.
 std::string printable(std::string_view text, std::size_t limit = LineLimit);
 
 } // namespace portio
