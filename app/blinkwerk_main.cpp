@@ -4,6 +4,7 @@
 #include "patternfile.h"
 #include "patternfolder.h"
 #include "programm.h"
+#include "printable.h"
 #include "programoutput.h"
 #include "termination.h"
 
@@ -26,7 +27,7 @@ int refuseSecondSequencer(const std::string &busy)
 {
     const QString text = QStringLiteral("%1 wird bereits von einem anderen laufenden Blinkwerk angesteuert.\n"
                                         "Dieses Blinkwerk wird beendet.")
-                             .arg(QString::fromStdString(busy));
+                             .arg(QString::fromStdString(portio::printable(busy)));
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Blinkwerk"), text, QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText);
     blinkwerk::closeOnTerminationRequest(&box);

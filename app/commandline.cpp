@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "printable.h"
+
 #include <algorithm>
 
 namespace blinkwerk {
@@ -36,7 +38,7 @@ CommandLine parseCommandLine(const std::vector<std::string> &arguments)
                 && i + 1 < arguments.size())
                 ++i;
         } else {
-            return fail("unknown argument \"" + argument + "\"");
+            return fail(portio::printable("unknown argument \"" + argument + "\""));
         }
     }
     return line;
@@ -49,7 +51,7 @@ std::optional<OutputChoice> chooseOutput(const OutputSources &sources, std::stri
         std::string why;
         if (const auto spec = portio::parseOutputSpec(text, why))
             return OutputChoice{*spec, false, from};
-        error = from + ": " + why;
+        error = portio::printable(from + ": " + why);
         return std::nullopt;
     };
     if (sources.option)
@@ -62,7 +64,8 @@ std::optional<OutputChoice> chooseOutput(const OutputSources &sources, std::stri
         std::string why;
         if (const auto spec = portio::parseOutputSpec(*sources.remembered, why))
             return OutputChoice{*spec, false, "the remembered choice"};
-        warning = "the remembered output \"" + *sources.remembered + "\" is not valid (" + why + "); it is ignored";
+        warning = portio::printable("the remembered output \"" + *sources.remembered + "\" is not valid (" + why
+                                    + "); it is ignored");
     }
     return OutputChoice{{}, true, "the default"};
 }
@@ -120,12 +123,17 @@ std::string helpText(const std::string &program)
 
 std::string outputListText(const std::vector<portio::OutputEntry> &entries)
 {
+    // Names and descriptions come from devices (a board's serial, a port's
+    // name): each is shown printable.
+    std::vector<std::pair<std::string, std::string>> shown;
     std::size_t width = 0;
-    for (const portio::OutputEntry &entry : entries)
-        width = std::max(width, entry.spec.size());
+    for (const portio::OutputEntry &entry : entries) {
+        shown.emplace_back(portio::printable(entry.spec, 200), portio::printable(entry.description, 200));
+        width = std::max(width, shown.back().first.size());
+    }
     std::string text;
-    for (const portio::OutputEntry &entry : entries)
-        text += entry.spec + std::string(width - entry.spec.size() + 2, ' ') + entry.description + "\n";
+    for (const auto &[spec, description] : shown)
+        text += spec + std::string(width - spec.size() + 2, ' ') + description + "\n";
     return text;
 }
 

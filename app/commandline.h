@@ -30,7 +30,7 @@ struct CommandLine
     enum class Action { Run, Help, ListOutputs, Error };
     Action action = Action::Run;
     std::optional<std::string> output; // what --output gave
-    std::string error;                 // for Action::Error: what is wrong, one phrase
+    std::string error;                 // for Action::Error: what is wrong, one printable phrase
 };
 
 // arguments: argv[1] onwards.
@@ -52,14 +52,18 @@ struct OutputChoice
 };
 
 // The output the sources name. Nothing with error ("BLINKWERK_OUTPUT: ...")
-// when the source that decides is malformed; an empty value counts as unset.
-// A malformed remembered choice is passed over, said in warning.
+// when the source that decides is malformed (BLINKWERK_LPT_REGISTER too:
+// a path with a control character); an empty value counts as unset.
+// A malformed remembered choice is passed over, said in warning. Error and
+// warning quote the text through printable() (printable.h): one line, ready
+// to print.
 std::optional<OutputChoice> chooseOutput(const OutputSources &sources, std::string &error, std::string &warning);
 
 // The usage text of program ("blinkwerk" or "schaltblick"), English.
 std::string helpText(const std::string &program);
 
-// The lines of --list-outputs: SPEC, blanks, description; one per entry.
+// The lines of --list-outputs: SPEC, blanks, description; one per entry,
+// each part through printable() (printable.h).
 std::string outputListText(const std::vector<portio::OutputEntry> &entries);
 
 } // namespace blinkwerk

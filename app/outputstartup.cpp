@@ -4,9 +4,9 @@
 #include "console.h"
 #include "environment.h"
 #include "outputs.h"
+#include "usersettings.h"
 
 #include <QCoreApplication>
-#include <QSettings>
 
 #include <cstdio>
 
@@ -24,20 +24,12 @@ void print(std::FILE *stream, const std::string &text)
 
 std::optional<std::string> rememberedOutput()
 {
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Blinkwerk", "blinkwerk");
-    const QVariant value = settings.value("output");
-    if (!value.isValid())
-        return std::nullopt;
-    return value.toString().toStdString();
+    return portio::userSetting("output");
 }
 
 void rememberOutput(const std::string &spec)
 {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Blinkwerk", "blinkwerk");
-    settings.setValue("output", QString::fromStdString(spec));
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        print(stderr, "Output: cannot remember the choice in " + settings.fileName().toStdString() + "\n");
+    portio::setUserSetting("output", spec); // a failure is said there
 }
 
 std::optional<int> prepareOutput(int argc, char **argv, const char *program, OutputChoice &choice)

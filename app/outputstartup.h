@@ -19,7 +19,8 @@ namespace blinkwerk {
 struct OutputChoice;
 std::optional<int> prepareOutput(int argc, char **argv, const char *program, OutputChoice &choice);
 
-// The remembered choice, as the user's INI file holds it.
+// The remembered choice, as the user's settings file holds it (key
+// "output"; which file, and what is refused, see usersettings.h).
 std::optional<std::string> rememberedOutput();
 void rememberOutput(const std::string &spec);
 

@@ -5,6 +5,7 @@
 #include "dialogfont.h"
 #include "info.h"
 #include "patternfile.h"
+#include "printable.h"
 #include "steptime.h"
 #include "stepclock.h"
 
@@ -621,14 +622,15 @@ void Programm::switched(const std::string &spec, const portio::OutputSelection &
     case portio::OutputSelection::FellBack:
         outputs.presentFailure(this, QStringLiteral("Der Ausgang %1 kann nicht geöffnet werden:\n%2\n\n"
                                                     "Blinkwerk nutzt jetzt: %3")
-                                         .arg(QString::fromStdString(spec), QString::fromStdString(selection.why),
-                                              QString::fromStdString(outputs.description ? outputs.description()
-                                                                                         : std::string())));
+                                         .arg(QString::fromStdString(portio::printable(spec)),
+                                              QString::fromStdString(portio::printable(selection.why)),
+                                              QString::fromStdString(portio::printable(
+                                                  outputs.description ? outputs.description() : std::string()))));
         break;
     case portio::OutputSelection::Refused:
         outputs.presentFailure(this, QStringLiteral("Der Ausgang %1 wird bereits von einem anderen laufenden "
                                                     "Blinkwerk angesteuert.\nDer bisherige Ausgang bleibt.")
-                                         .arg(QString::fromStdString(spec)));
+                                         .arg(QString::fromStdString(portio::printable(spec))));
         break;
     }
 }

@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "printable.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,7 @@ TEST(CommandLine, optionsAndWhatIsRefused)
         {{"--output"}, Action::Error, std::nullopt, "--output needs a SPEC"},
         {{"--outptu", "lpt1"}, Action::Error, std::nullopt, "unknown argument \"--outptu\""},
         {{"lpt1"}, Action::Error, std::nullopt, "unknown argument \"lpt1\""},
+        {{"--out\x1b[2J\n"}, Action::Error, std::nullopt, "unknown argument \"--out\\x1b[2J\\n\""},
     };
     for (const Case &c : cases) {
         const CommandLine line = parseCommandLine(c.arguments);
@@ -55,6 +57,16 @@ TEST(CommandLine, theFirstSourceThatNamesAnOutputDecides)
         {{"", "sacn:1", {}, {}}, nullptr, false, "--output: unknown output"},
         {{std::nullopt, "sacn:0", {}, {}}, nullptr, false, "BLINKWERK_OUTPUT: the universe must be"},
         {{std::nullopt, std::nullopt, std::nullopt, "gpio:c:9,9"}, "lpt1", true, "\"gpio:c:9,9\" is not valid"},
+        // A path with a line break would create such a file; quoted text is
+        // escaped and bounded.
+        {{"register:/tmp/a\nb", {}, {}, {}}, nullptr, false,
+         "--output: the register's file name holds a control character"},
+        {{std::nullopt, std::nullopt, "/tmp/a\x1b[2Jb", {}}, nullptr, false,
+         "BLINKWERK_LPT_REGISTER: the register's file name holds a control character"},
+        {{std::nullopt, std::nullopt, std::nullopt, "bogus\x1b]0;x\x07"}, "lpt1", true,
+         "output \"bogus\\x1b]0;x\\x07\" is not valid"},
+        {{std::nullopt, std::nullopt, std::nullopt, "bogus" + std::string(10'000'000, 'x')}, "lpt1", true,
+         " bytes left out ...]"},
     };
     for (const Case &c : cases) {
         std::string error, warning;
@@ -66,6 +78,7 @@ TEST(CommandLine, theFirstSourceThatNamesAnOutputDecides)
         }
         const std::string &said = choice ? warning : error;
         EXPECT_NE(said.find(c.message), std::string::npos) << said;
+        EXPECT_EQ(said, portio::printable(said));
         if (!*c.message) {
             EXPECT_EQ(said, "");
         }
@@ -89,5 +102,8 @@ TEST(CommandLine, listLinesStartWithTheSpecInOneColumn)
     EXPECT_EQ(outputListText({{"lpt1", "Parallelport"}, {"register:/r", "Simuliertes Register"}}),
               "lpt1         Parallelport\n"
               "register:/r  Simuliertes Register\n");
+    EXPECT_EQ(outputListText({{"hidrelay:A\x1b[2J", "Relaiskarte\nforged"}, {"lpt1", "Parallelport"}}),
+              "hidrelay:A\\x1b[2J  Relaiskarte\\nforged\n"
+              "lpt1               Parallelport\n");
     EXPECT_EQ(outputListText({}), "");
 }

@@ -14,6 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -72,8 +75,10 @@ Ran runToEnd(const QString &program, const QStringList &arguments, const QProces
 }
 
 // Starts program, waits for the line that says its output, ends it the
-// way a desktop does and returns that line (empty when none came).
-QString outputLine(const QString &program, const QStringList &arguments, const QProcessEnvironment &env)
+// way a desktop does and returns that line (empty when none came); before:
+// what it said until then.
+QString outputLine(const QString &program, const QStringList &arguments, const QProcessEnvironment &env,
+                   QString *before = nullptr)
 {
     QProcess process;
     process.setProcessEnvironment(env);
@@ -89,6 +94,8 @@ QString outputLine(const QString &program, const QStringList &arguments, const Q
     process.terminate();
     if (!process.waitForFinished(TimeoutMs))
         process.kill();
+    if (before)
+        *before = err.left(at);
     if (at < 0)
         return "(none) " + err;
     return err.mid(at, err.indexOf('\n', at) - at);
@@ -185,6 +192,49 @@ TEST(Programs, theOutputComesFromTheFirstSourceThatNamesOne)
             env.insert(name, value);
         EXPECT_EQ(outputLine(c.program, c.arguments, env).toStdString(), ("Output: register:" + c.chosen).toStdString())
             << c.program << " should use " << c.chosen.toStdString();
+    }
+}
+
+// Settings from someone else: the INI file is a FIFO, or another user's.
+// Neither program waits on it or uses it; it says so in one line and goes on
+// with no remembered choice.
+TEST(Programs, aSettingsFileThatCannotBeTrustedIsIgnoredWithOneLine)
+{
+    struct Case
+    {
+        const char *name;
+        const char *says;
+        bool onlyAsRoot;
+        std::function<void(const QString &file)> plant;
+    };
+    const Case cases[] = {
+        {"a FIFO", "not a regular file", false,
+         [](const QString &file) { ASSERT_EQ(::mkfifo(QFile::encodeName(file).constData(), 0600), 0); }},
+        {"another user's file", "belongs to user 65534, not to this user", true,
+         [](const QString &file) {
+             QFile out(file);
+             ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+             out.write("[General]\noutput=register:/tmp/planted\n");
+             out.close();
+             ASSERT_EQ(::chown(QFile::encodeName(file).constData(), 65534, 65534), 0);
+         }},
+    };
+    for (const Case &c : cases) {
+        if (c.onlyAsRoot && ::geteuid() != 0)
+            continue;
+        for (const char *program : Programs) {
+            SCOPED_TRACE(std::string(c.name) + ", " + program);
+            Home home;
+            const QString file = home.config + "/Blinkwerk/blinkwerk.ini";
+            ASSERT_TRUE(QDir().mkpath(home.config + "/Blinkwerk"));
+            c.plant(file);
+            QString before;
+            const QString line = outputLine(program, {}, home.environment(), &before);
+            EXPECT_TRUE(line.startsWith("Output: ")) << line.toStdString();
+            EXPECT_FALSE(line.contains("planted")) << line.toStdString();
+            EXPECT_EQ(before.count(file + ": " + c.says + "; the remembered settings are ignored\n"), 1)
+                << before.toStdString();
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 #include "programm.h"
 #include "termination.h"
 
+#include "childprocess.h"
 #include "portio.h"
 #include "recordingport.h"
 
@@ -19,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <poll.h>
@@ -119,9 +121,33 @@ TEST(BlinkwerkProgram, terminationRequestClosesTheWindowWithTheDialogOpen)
     EXPECT_EQ(port.writtenBytes().back(), 0);
 }
 
+// A burst of requests fills the socket between the handler and the event
+// loop, which does not run here: the handler must neither stop the thread
+// it interrupts nor change the errno that thread is about to look at.
+const testsupport::ChildBody signalBurst("signalBurst", [] {
+    QWidget window;
+    blinkwerk::closeOnTerminationRequest(&window);
+    for (int i = 0; i < 20000; ++i) {
+        errno = EILSEQ;
+        ::raise(SIGTERM);
+        if (errno != EILSEQ)
+            return 1;
+    }
+    return 0;
+});
+
+TEST(TerminationHandler, neitherBlocksOnAFullSocketNorChangesErrno)
+{
+    const testsupport::ChildResult child = testsupport::runChild("signalBurst");
+    EXPECT_EQ(child.status, 0) << "1: errno changed; -1: the handler hung and the child was killed\n"
+                               << child.standardError;
+}
+
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    if (const std::optional<int> status = testsupport::runAsChildIfAsked(argc, argv))
+        return *status;
     QApplication::setFont(blinkwerk::dialogFont());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -1,13 +1,27 @@
 #include "notice.h"
 
+#include "printable.h"
+
 #include <cstdio>
 
 namespace portio {
 
+namespace {
+
+// The text may quote anything from outside (a path, a SPEC, a packet's
+// source): the whole line is made printable and bounded.
+void say(const std::string &line)
+{
+    const std::string shown = printable(line) + "\n";
+    std::fwrite(shown.data(), 1, shown.size(), stderr);
+    std::fflush(stderr);
+}
+
+} // namespace
+
 void notice(const std::string &text)
 {
-    std::fprintf(stderr, "LPT1: %s\n", text.c_str());
-    std::fflush(stderr);
+    say("LPT1: " + text);
 }
 
 } // namespace portio
@@ -16,8 +30,7 @@ namespace portio {
 
 void notice(const std::string &source, const std::string &text)
 {
-    std::fprintf(stderr, "%s: %s\n", source.c_str(), text.c_str());
-    std::fflush(stderr);
+    say(source + ": " + text);
 }
 
 } // namespace portio

@@ -2,6 +2,9 @@
 // The port layer's only channel to the user: one line on standard error,
 // prefixed "LPT1: ". Port calls come from timer ticks and never report to
 // their callers, so whatever goes wrong below them is said here, once.
+// Every line is passed through printable() (printable.h): control characters
+// in a quoted path or name are shown escaped, and a line is at most
+// LineLimit bytes.
 
 #include <string>
 

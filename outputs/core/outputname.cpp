@@ -33,7 +33,14 @@ bool visibleAscii(std::string_view text)
 
 bool withoutControlCharacters(std::string_view text)
 {
-    return std::none_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; });
+    // C0, DEL, and a C1 control in UTF-8 (C2 80 to C2 9F).
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7f
+            || (c == 0xc2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80))
+            return false;
+    }
+    return true;
 }
 
 std::vector<std::string_view> split(std::string_view text, char separator)

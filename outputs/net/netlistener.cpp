@@ -1,6 +1,7 @@
 // The network outputs' listener: what a universe's sources send, shown as
 // the byte (see netoutput.h for the contract).
 #include "netoutput_p.h"
+#include "printable.h"
 
 #include "notice.h"
 
@@ -75,7 +76,8 @@ public:
         const Source *s = current();
         if (!s)
             return "kein Sender";
-        return "Sender: " + s->name;
+        // The name comes from the packets: shown as it is, but on one short line.
+        return "Sender: " + printable(s->name, 128);
     }
 
 private:

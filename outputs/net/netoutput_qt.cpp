@@ -6,10 +6,10 @@
 #include "outputname.h"
 #include "portbackend.h"
 #include "sacnpacket.h"
+#include "usersettings.h"
 
 #include <QHostInfo>
 #include <QNetworkInterface>
-#include <QSettings>
 #include <QUuid>
 
 #include <atomic>
@@ -28,12 +28,11 @@ std::atomic<std::uint16_t> testPorts[2] = {0, 0};
 // receivers see one source across restarts of the program.
 QByteArray userCid()
 {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Blinkwerk", "blinkwerk");
-    QUuid cid = QUuid::fromString(settings.value("sacn/cid").toString());
+    const std::optional<std::string> kept = userSetting("sacn/cid");
+    QUuid cid = QUuid::fromString(QString::fromStdString(kept.value_or(std::string())));
     if (cid.isNull()) {
         cid = QUuid::createUuid();
-        settings.setValue("sacn/cid", cid.toString(QUuid::WithoutBraces));
-        settings.sync();
+        setUserSetting("sacn/cid", cid.toString(QUuid::WithoutBraces).toStdString());
     }
     return cid.toRfc4122();
 }

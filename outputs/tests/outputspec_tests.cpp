@@ -39,6 +39,8 @@ TEST(OutputSpec, parsesAndFormatsEveryKindAndRefusesEveryFault)
         {"register:", nullptr, "register needs a file"},
         {"register:/tmp/a\nb", nullptr, "control character"},
         {"register:/tmp/\x1b[31mred", nullptr, "control character"},
+        {"Register:/tmp/\x7f", nullptr, "control character"},
+        {"gpio:chip\xc2\x85:1", nullptr, "control character"}, // a C1 control in UTF-8
         {"hidrelay:", nullptr, "1 to 16 printable"},
         {"hidrelay:12345678901234567", nullptr, "1 to 16 printable"},
         {"hidrelay:AB CD", nullptr, "1 to 16 printable"},

@@ -7,10 +7,10 @@
 #include "portbackend.h"
 #include "portbackend.h"
 #include "sacnpacket.h"
+#include "usersettings.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QUdpSocket>
@@ -102,7 +102,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(settingsDir.isValid());
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+        portio::setUserSettingsFolderForTests(settingsDir.path().toStdString());
         port = usePrivatePort(GetParam().protocol);
     }
 
@@ -190,8 +190,7 @@ TEST_P(NetOutput, SacnComponentIdStaysAcrossRuns)
     }
     EXPECT_EQ(cids[0], cids[1]);
     EXPECT_NE(cids[0], portio::sacn::Cid{});
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Blinkwerk", "blinkwerk");
-    EXPECT_FALSE(settings.value("sacn/cid").toString().isEmpty());
+    EXPECT_FALSE(portio::userSetting("sacn/cid").value_or("").empty());
 }
 
 // Waits until the listener shows want; what it showed last.
