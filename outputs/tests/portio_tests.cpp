@@ -48,7 +48,7 @@ void ensureApplication()
         new QCoreApplication(argc, argv);
 }
 
-void bindLikeAProgram(OutputRole role)
+OutputSession *bindLikeAProgram(OutputRole role)
 {
     ensureApplication();
     const char *file = std::getenv("BLINKWERK_LPT_REGISTER");
@@ -59,6 +59,7 @@ void bindLikeAProgram(OutputRole role)
     auto *session = new OutputSession(sessionSetup(role));
     session->bind(spec.value_or(OutputSpec {}), !(file && *file));
     new ScopedPortBackend(session->port());
+    return session;
 }
 
 std::vector<std::string> saidLines(const std::string &text)

@@ -23,8 +23,12 @@ std::string simulatedRegisterWithRuntimeFolder(const std::filesystem::path &runt
 // from BLINKWERK_LPT_REGISTER, else lpt1 that nobody chose) for role, and
 // routes the port routines to it for the rest of the process: for tests that
 // run as a program in a child process.
-namespace portio { enum class OutputRole; }
-void bindLikeAProgram(portio::OutputRole role);
+namespace portio {
+enum class OutputRole;
+class OutputSession;
+}
+// Returns the session, which lives until the process ends unless closed.
+portio::OutputSession *bindLikeAProgram(portio::OutputRole role);
 // The lines of a child's standard error, without the one that names the
 // output in use ("Output: ...").
 std::vector<std::string> saidLines(const std::string &text);

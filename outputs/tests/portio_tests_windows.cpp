@@ -3,6 +3,8 @@
 
 #include "childprocess.h"
 #include "registerfile.h"
+#include "outputkind.h"
+#include "outputsession.h"
 #include "portio.h"
 #include "portio_tests.h"
 
@@ -32,10 +34,14 @@ std::string simulatedRegisterWithRuntimeFolder(const fs::path &)
 
 namespace {
 
+// Binds lpt1 as blinkwerk does, writes 255 and ends as blinkwerk ends
+// (the session's last 0); returns what the port reads.
 const testsupport::ChildBody writeZeroAndFull("writeZeroAndFull", [] {
-    portio::LptOut(0);
+    portio::OutputSession *session = bindLikeAProgram(portio::OutputRole::Sequencer);
     portio::LptOut(255);
-    return portio::LptIn();
+    const int read = portio::LptIn();
+    session->close();
+    return read;
 });
 
 fs::path programFolder()
@@ -133,8 +139,9 @@ TEST(InpoutLibrary, besideTheProgramItServesEveryCall)
     environment.push_back({"BLINKWERK_FAKE_INPOUT_LOG", utf8(log)});
     const auto child = testsupport::runChild("writeZeroAndFull", environment);
     EXPECT_EQ(child.status, 255);
-    EXPECT_EQ(child.standardError, "") << "a usable library is chosen silently";
-    EXPECT_EQ(readFile(log), "Out32 888 0\nOut32 888 255\nInp32 888 255\n");
+    EXPECT_TRUE(saidLines(child.standardError).empty()) << "a usable library is chosen silently";
+    const std::string calls = readFile(log);
+    EXPECT_NE(calls.find("Out32 888 255\nOut32 888 0\n"), std::string::npos) << "the step, then the last 0:\n" << calls;
     fs::remove_all(scratchDir());
 }
 

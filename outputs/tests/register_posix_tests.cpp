@@ -28,7 +28,10 @@ using portio::OutputRole;
 using portio::RegisterFile;
 
 // From portio_tests.cpp: binds as a program does, and what a child said.
-void bindLikeAProgram(portio::OutputRole role);
+namespace portio {
+class OutputSession;
+}
+portio::OutputSession *bindLikeAProgram(portio::OutputRole role);
 std::vector<std::string> saidLines(const std::string &text);
 
 namespace {
