@@ -268,7 +268,7 @@ void PlayerPage::login(HttpConnection *connection, const HttpRequest &request)
     // The answer waits on a timer, and so does every further try of the
     // client; the event loop goes on meanwhile.
     const auto delay = m_throttle->failed(client, now);
-    QTimer::singleShot(delay, this, [answer = QPointer<HttpConnection>(connection)] {
+    QTimer::singleShot(delay, Qt::PreciseTimer, this, [answer = QPointer<HttpConnection>(connection)] {
         if (answer)
             answer->respond(errorReply(401, "Falsches Passwort."));
     });
