@@ -190,7 +190,6 @@ QTcpSocket *HttpConnection::takeSocket()
         return nullptr;
     socket->disconnect(this);
     socket->setParent(nullptr);
-    socket->setReadBufferSize(0);
     m_socket = nullptr;
     m_stage = Stage::Over;
     m_deadline.stop();

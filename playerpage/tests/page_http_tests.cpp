@@ -482,3 +482,24 @@ TEST(PlayerPage, aPageThatCannotListenEndsTheProgramWithOneLine)
     }
     ::close(holder);
 }
+
+TEST(PlayerPage, aFollowingPlayerShowsItsUniverseAndTakesNoCommands)
+{
+    Box box("page-follow", "follow = sacn:9/1\n");
+    ASSERT_TRUE(box.player->ready()) << box.player->err();
+    const int p = box.port;
+    const QJsonObject state = ask(p, request(p, "GET", "/api/state")).json();
+    EXPECT_TRUE(state["follow"]["source"].toString().startsWith("sacn:9")) << state["follow"]["source"].toString().toStdString();
+    EXPECT_FALSE(state["follow"]["sender"].toString().isEmpty());
+    EXPECT_FALSE(state.contains("cells")) << "the page shows the lamps and the sender instead of the grid";
+    for (const auto &[path, body] : std::vector<std::pair<std::string, std::string>> {
+             {"/api/start", "{}"}, {"/api/cell", R"({"channel":1,"step":1})"}, {"/api/save", R"({"name":"x"})"},
+             {"/api/load", R"({"name":"lauf.bw2"})"}}) {
+        SCOPED_TRACE(path);
+        const Answer answer = ask(p, request(p, "POST", path, body));
+        EXPECT_EQ(answer.status, 409);
+        EXPECT_FALSE(answer.json()["error"].toString().isEmpty());
+    }
+    EXPECT_FALSE(fs::exists(box.dir / "pat" / "x.bw2"));
+    EXPECT_EQ(box.player->end(), 0) << box.player->err();
+}
