@@ -394,6 +394,11 @@ TEST(PlayerPage, aFloodOrAHugeBodyNeitherStopsTheStepsNorGrowsMemory)
             seen.insert(static_cast<unsigned char>(byte[0]));
     };
 
+    // A client that never finishes its head holds its connection only
+    // until the server's time for a request is up.
+    const int slow = connectTo(p);
+    ::send(slow, "GET /api/state HTTP/1.1\r\nHo", 29, MSG_NOSIGNAL);
+
     // 2000 requests, good and bad, one after the other.
     const std::string kinds[] = {request(p, "GET", "/api/state"), request(p, "POST", "/api/cell", "{]"),
                                  request(p, "GET", "/nothing"), request(p, "POST", "/api/load", R"({"name":"no.bw2"})")};
@@ -433,6 +438,9 @@ TEST(PlayerPage, aFloodOrAHugeBodyNeitherStopsTheStepsNorGrowsMemory)
         idle.push_back(connectTo(p));
     for (const int fd : idle)
         ::close(fd);
+
+    EXPECT_EQ(parseAnswer(readFrom(slow, 60s)).status, 408);
+    ::close(slow);
 
     look();
     EXPECT_TRUE(watch(box.dir / "reg", RunningLight, seen)) << "the steps went on";
