@@ -137,6 +137,25 @@ async function step(name, run) {
 }
 
 let browser = null;
+// Ends the browser and the players, also when the walk hangs: well before
+// CTest's timeout, which would leave them running.
+async function cleanUp() {
+  if (browser)
+    await browser.close().catch(() => {});
+  for (const player of players) {
+    if (!player.exited) {
+      player.child.kill('SIGTERM');
+      await until('the player ends', () => player.exited, 10000).catch(() => player.child.kill('SIGKILL'));
+    }
+  }
+  fs.rmSync(scratch, { recursive: true, force: true });
+}
+const watchdog = setTimeout(async () => {
+  console.log('not ok - the walk did not end within 300 s');
+  await cleanUp();
+  process.exit(1);
+}, 300000);
+
 try {
   const box = await startPlayer('open');
   browser = await chromium.launch({
@@ -299,15 +318,8 @@ try {
   if (results.length === 0 || results[results.length - 1])
     console.log(`not ok - ${String(failure.stack || failure)}`);
 } finally {
-  if (browser)
-    await browser.close();
-  for (const player of players) {
-    if (!player.exited) {
-      player.child.kill('SIGTERM');
-      await until('the player ends', () => player.exited, 10000).catch(() => player.child.kill('SIGKILL'));
-    }
-  }
-  fs.rmSync(scratch, { recursive: true, force: true });
+  clearTimeout(watchdog);
+  await cleanUp();
 }
 
 const passed = results.filter(Boolean).length;
