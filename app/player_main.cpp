@@ -12,6 +12,7 @@
 #include "patternfolder.h"
 #include "player.h"
 #include "playeroptions.h"
+#include "playerpage.h"
 #include "programoutput.h"
 #include "terminationsignals.h"
 
@@ -126,6 +127,11 @@ int main(int argc, char *argv[])
             player.setLastStep(options.range->second);
             player.setFirstStep(options.range->first);
         }
+        player::PlayerPage page(player, follower.get(),
+                                {listenAddress, options.listenPort.value_or(8080), options.password.value_or("")});
+        if (!page.listen(error))
+            return usageError(error);
+        say("Player: page at " + page.address());
         if (!follower && options.playAtStart.value_or(true)) {
             player.start();
             say("Player: playing " + (player.state().pattern.empty() ? std::string("an empty pattern")

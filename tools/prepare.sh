@@ -13,8 +13,15 @@ BLINKWERK_BUILD=${BLINKWERK_BUILD:-$BLINKWERK_ROOT/build}
 # boards (both found through pkg-config). The sACN and Art-Net tests talk
 # to olad (ola, driven through ola-python) inside network namespaces they
 # make with iproute2.
+# The player's page uses Qt WebSockets; its browser test drives Debian's
+# chromium (see prepare_browser_test).
 BLINKWERK_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev libgtest-dev fonts-liberation
-                    pkg-config libhidapi-dev libftdi1-dev ola ola-python iproute2)
+                    pkg-config libhidapi-dev libftdi1-dev ola ola-python iproute2 qt6-websockets-dev chromium)
+
+# Where the browser test's npm packages live: outside the source tree,
+# read by the test (playerpage/tests/browser/page_test.mjs) from the same
+# variable or the same default.
+export BLINKWERK_NODE_DEPS=${BLINKWERK_NODE_DEPS:-${XDG_CACHE_HOME:-$HOME/.cache}/blinkwerk/browser-test}
 
 # Runs a command as root: directly, through sudo -n, or through sudo when a
 # terminal can answer its question; else names the command and fails.
@@ -70,8 +77,29 @@ apt_download() {
     apt-get download "$1" >/dev/null 2>&1
 }
 
+# node and npm from Debian where the machine has none (a node from
+# elsewhere that brings its own npm is used as it is); then the browser
+# test's DevTools client, exactly as package-lock.json pins it, installed
+# again only when the lock file changed. Its packages run no install
+# scripts and fetch no browser: the test uses Debian's chromium.
+prepare_browser_test() {
+    local source=$BLINKWERK_ROOT/playerpage/tests/browser
+    command -v node >/dev/null 2>&1 || install_missing nodejs
+    command -v npm >/dev/null 2>&1 || install_missing npm
+    if cmp -s "$source/package-lock.json" "$BLINKWERK_NODE_DEPS/package-lock.json" \
+        && [ -d "$BLINKWERK_NODE_DEPS/node_modules/playwright-core" ]; then
+        return 0
+    fi
+    echo "Installing the browser test's npm packages into $BLINKWERK_NODE_DEPS"
+    rm -rf "$BLINKWERK_NODE_DEPS"
+    mkdir -p "$BLINKWERK_NODE_DEPS"
+    cp "$source/package.json" "$source/package-lock.json" "$BLINKWERK_NODE_DEPS/"
+    (cd "$BLINKWERK_NODE_DEPS" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
+}
+
 prepare() {
     install_missing "${BLINKWERK_PACKAGES[@]}" "$@"
+    prepare_browser_test
     if [ ! -f "$BLINKWERK_BUILD/build.ninja" ]; then
         # ccache, when the machine has it, only speeds up rebuilds.
         local launcher=()
