@@ -1,4 +1,5 @@
 #include "childprocess.h"
+#include "environment.h"
 #include "outputs.h"
 #include "portio.h"
 #include "portio_tests.h"
@@ -51,13 +52,13 @@ void ensureApplication()
 OutputSession *bindLikeAProgram(OutputRole role)
 {
     ensureApplication();
-    const char *file = std::getenv("BLINKWERK_LPT_REGISTER");
+    // As the programs read it: UTF-8 on every platform.
+    const std::string file = environmentVariable("BLINKWERK_LPT_REGISTER").value_or("");
     std::string error;
-    const std::optional<OutputSpec> spec =
-        file && *file ? parseOutputSpec(std::string("register:") + file, error) : OutputSpec {};
+    const std::optional<OutputSpec> spec = !file.empty() ? parseOutputSpec("register:" + file, error) : OutputSpec {};
     // For the rest of the process, as a program's session lives.
     auto *session = new OutputSession(sessionSetup(role));
-    session->bind(spec.value_or(OutputSpec {}), !(file && *file));
+    session->bind(spec.value_or(OutputSpec {}), file.empty());
     new ScopedPortBackend(session->port());
     return session;
 }
@@ -82,7 +83,8 @@ const testsupport::ChildBody closeForGood("closeForGood", [] {
     ensureApplication();
     auto session = std::make_unique<OutputSession>(sessionSetup(OutputRole::Sequencer));
     std::string error;
-    session->bind(*parseOutputSpec(std::string("register:") + std::getenv("BLINKWERK_LPT_REGISTER"), error), false);
+    session->bind(*parseOutputSpec("register:" + environmentVariable("BLINKWERK_LPT_REGISTER").value_or(""), error),
+                  false);
     ScopedPortBackend route(session->port());
     LptOut(0x5A);
     session->close();
