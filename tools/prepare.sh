@@ -100,6 +100,19 @@ prepare() {
     cmake --build "$BLINKWERK_BUILD"
 }
 
+# The arm64 cross-build (cmake/aarch64-linux-gnu.cmake): Debian's multiarch
+# gcc for arm64 and the target's libraries installed beside the host's, with
+# arm64 added to dpkg's architectures when missing; then the arm64 packages
+# named (libgtest-dev:arm64 for the tests).
+prepare_arm64() {
+    if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+        echo "Adding the architecture arm64 to dpkg"
+        as_root dpkg --add-architecture arm64
+    fi
+    install_missing g++-aarch64-linux-gnu qt6-base-dev-tools qt6-base-dev:arm64 qt6-serialport-dev:arm64 \
+                    libhidapi-dev:arm64 "$@"
+}
+
 # Readies tools/kernel-vm's cache for the tests in the kernel VM: the
 # packages it needs, Debian's kernel and the modules above. Needs root and
 # the network the first time only. When that cannot be done it says so and
