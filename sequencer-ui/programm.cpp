@@ -9,6 +9,7 @@
 #include "steptime.h"
 #include "stepclock.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QActionGroup>
 #include <QAccessibleWidget>
@@ -147,6 +148,10 @@ void captionFor(QLabel *caption, QWidget *control)
 {
     caption->setBuddy(control);
     control->setAccessibleName(spokenCaption(caption));
+    // A drop-down list's popup list takes the focus itself (Qt 6.8 and
+    // later): it carries the caption too.
+    if (auto *list = qobject_cast<QComboBox *>(control))
+        list->view()->setAccessibleName(spokenCaption(caption));
 }
 
 QLabel *valueLabel(QWidget *parent, const char *name, const char *text, int x, int y, int width, int height)

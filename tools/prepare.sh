@@ -8,20 +8,25 @@ BLINKWERK_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BLINKWERK_BUILD=${BLINKWERK_BUILD:-$BLINKWERK_ROOT/build}
 
 # Packages every build needs: toolchain, Qt Widgets and SerialPort, GoogleTest, clang with
-# its libFuzzer and sanitizer runtimes, and the font the windows are laid
-# out with; hidapi for USB HID relay boards, libftdi1 for FTDI bit-bang relay
-# boards (both found through pkg-config). The sACN and Art-Net tests talk
-# to olad (ola, driven through ola-python) inside network namespaces they
-# make with iproute2.
-# The player's page uses Qt WebSockets; its browser test drives Debian's
-# chromium (see prepare_browser_test).
-BLINKWERK_PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev libgtest-dev fonts-liberation
+# its libFuzzer and sanitizer runtimes (libclang-rt-dev: those of the
+# release's own clang, 14 on Debian 12, 19 on Debian 13), and the font the
+# windows are laid out with; hidapi for USB HID relay boards, libftdi1 for
+# FTDI bit-bang relay boards (both found through pkg-config). The sACN and
+# Art-Net tests talk to olad (ola, driven through ola-python) inside network
+# namespaces they make with iproute2. The player's page uses Qt WebSockets;
+# its browser test drives Debian's chromium (see prepare_browser_test).
+BLINKWERK_PACKAGES=(cmake ninja-build g++ clang libclang-rt-dev qt6-base-dev qt6-serialport-dev libgtest-dev fonts-liberation
                     pkg-config libhidapi-dev libftdi1-dev ola ola-python iproute2 qt6-websockets-dev chromium)
 
 # Where the browser test's npm packages live: outside the source tree,
 # read by the test (playerpage/tests/browser/page_test.mjs) from the same
 # variable or the same default.
 export BLINKWERK_NODE_DEPS=${BLINKWERK_NODE_DEPS:-${XDG_CACHE_HOME:-$HOME/.cache}/blinkwerk/browser-test}
+
+# What the tests in the kernel VM (tools/kernel-vm) load: modules of
+# Debian's kernel package, or ones it leaves out, built for that kernel by
+# tools/NAME-module. A new test in the kernel VM adds the modules it loads.
+BLINKWERK_KERNEL_VM_MODULES=(uhid hid-generic gpio-sim parport parport_pc ppdev dummy_hcd libcomposite usb_f_fs ftdi_sio)
 
 # Runs a command as root: directly, through sudo -n, or through sudo when a
 # terminal can answer its question; else names the command and fails.
@@ -38,11 +43,20 @@ as_root() {
     fi
 }
 
-install_missing() {
-    local missing=() pkg
+# Prints those of the packages named that are not installed (dpkg-query
+# only: no lock is taken).
+missing_packages() {
+    local pkg
     for pkg in "$@"; do
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || printf '%s ' "$pkg"
     done
+}
+
+# Installs the packages named that are missing; calls apt only then. Waits
+# up to ten minutes for another apt or dpkg to let go of the lock.
+install_missing() {
+    local missing
+    read -r -a missing <<<"$(missing_packages "$@")"
     [ ${#missing[@]} -eq 0 ] && return 0
     if [ "$(id -u)" -ne 0 ] && ! { command -v sudo >/dev/null 2>&1 && { sudo -n true 2>/dev/null || [ -t 0 ]; }; }; then
         echo "Missing Debian packages: ${missing[*]}" >&2
@@ -50,8 +64,12 @@ install_missing() {
         exit 1
     fi
     echo "Installing: ${missing[*]}"
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    if ! as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -qq ||
+       ! as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+             --no-install-recommends "${missing[@]}" >/dev/null; then
+        echo "Could not install ${missing[*]}: that needs a Debian mirror (the network) and the package lock." >&2
+        exit 1
+    fi
 }
 
 # Succeeds when apt knows a package to install for PACKAGE; a fresh machine
@@ -59,7 +77,7 @@ install_missing() {
 # apt knows none for it.
 apt_knows() {
     apt_candidate "$1" && return 0
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -qq >&2
     apt_candidate "$1"
 }
 # Read whole: grep -q would end the pipe early, which pipefail counts as failure.
@@ -73,7 +91,7 @@ apt_candidate() {
 # mirror has moved on from are fetched anew once and the download tried again.
 apt_download() {
     apt-get download "$1" >/dev/null 2>&1 && return 0
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -qq >&2
     apt-get download "$1" >/dev/null 2>&1
 }
 
@@ -108,4 +126,27 @@ prepare() {
             -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     fi
     cmake --build "$BLINKWERK_BUILD"
+}
+
+# The arm64 cross-build (cmake/aarch64-linux-gnu.cmake): Debian's multiarch
+# gcc for arm64 and the target's libraries installed beside the host's, with
+# arm64 added to dpkg's architectures when missing; then the arm64 packages
+# named (libgtest-dev:arm64 for the tests).
+prepare_arm64() {
+    if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+        echo "Adding the architecture arm64 to dpkg"
+        as_root dpkg --add-architecture arm64
+    fi
+    install_missing g++-aarch64-linux-gnu qt6-base-dev-tools qt6-base-dev:arm64 qt6-serialport-dev:arm64 \
+                    qt6-websockets-dev:arm64 libhidapi-dev:arm64 libftdi1-dev:arm64 "$@"
+}
+
+# Readies tools/kernel-vm's cache for the tests in the kernel VM: the
+# packages it needs, Debian's kernel and the modules above. Needs root and
+# the network the first time only. When that cannot be done it says so and
+# goes on: those tests then fail at once, naming what is missing.
+prepare_kernel_vm() {
+    "$BLINKWERK_ROOT/tools/kernel-vm" --prepare --modules "${BLINKWERK_KERNEL_VM_MODULES[*]}" && return 0
+    echo "The kernel VM could not be prepared (see above: root and the network are needed the first time);" \
+         "its tests will fail." >&2
 }

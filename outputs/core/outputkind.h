@@ -31,11 +31,11 @@ struct OutputEntry
 
 struct OutputKind
 {
-    std::string_view name;   // the SPEC's text before the first colon, lower case
+    std::string_view name;   // an output name's text before the first colon, lower case
     std::string_view syntax; // for --help: "hidrelay[:SERIAL]"
     std::string_view help;   // for --help, English, one line
 
-    // The SPEC's text after the name: empty, or a colon and what follows.
+    // An output name's text after the kind's name: empty, or a colon and what follows.
     // Fills the fields of spec this kind uses (spec.kind is set already);
     // false with a reason (English, one phrase) when anything is wrong.
     bool (*parse)(std::string_view rest, OutputSpec &spec, std::string &error);

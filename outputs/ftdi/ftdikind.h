@@ -1,6 +1,6 @@
 #pragma once
 // FTDI bit-bang relay boards as an output kind: the functions the table of
-// kinds points at. The SPEC is "ftdi" followed by what formatFtdiSpec gives:
+// kinds points at. Its output names are "ftdi" followed by what formatFtdiSpec gives:
 //
 //   ftdi              the only board attached
 //   ftdi:SERIAL       the board with that USB serial string (1 to 32 visible
@@ -27,7 +27,7 @@ namespace portio {
 
 class PortBackend;
 
-// rest: the SPEC after "ftdi": empty, or ":" and the serial (or "@" and a
+// rest: the output name after "ftdi": empty, or ":" and the serial (or "@" and a
 // USB port). Fills spec.serial only; false with a reason (English, one
 // phrase) in error for anything else.
 bool parseFtdiSpec(std::string_view rest, OutputSpec &spec, std::string &error);
