@@ -4,12 +4,12 @@
 // another player sends, and a bad start ends with status 2 and one line.
 
 #include "posixtestsupport.h"
+#include "programprocess_posix.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
-#include <poll.h>
 #include <set>
 #include <thread>
 
@@ -18,82 +18,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A program started with arguments and extra environment; its standard
-// error is collected.
-class Process
-{
-public:
-    Process(const char *program, std::vector<std::string> arguments, std::vector<std::string> environment = {})
-    {
-        int pipe[2];
-        if (::pipe2(pipe, O_CLOEXEC) != 0)
-            return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::dup2(pipe[1], STDERR_FILENO);
-            for (const std::string &variable : environment)
-                ::putenv(const_cast<char *>(variable.c_str()));
-            std::vector<char *> argv {const_cast<char *>(program)};
-            for (std::string &argument : arguments)
-                argv.push_back(argument.data());
-            argv.push_back(nullptr);
-            ::execv(program, argv.data());
-            _exit(127);
-        }
-        ::close(pipe[1]);
-        m_err = pipe[0];
-    }
-    ~Process()
-    {
-        if (m_pid > 0 && !m_ended) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        if (m_err >= 0)
-            ::close(m_err);
-    }
-    // Sends signal (none: waits only) and waits at most timeout for the end;
-    // the exit status, or -1.
-    int end(int signal, std::chrono::milliseconds timeout = 10s)
-    {
-        if (signal)
-            ::kill(m_pid, signal);
-        const auto until = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < until) {
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_ended = true;
-                readErr();
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            readErr();
-            std::this_thread::sleep_for(5ms);
-        }
-        return -1;
-    }
-    const std::string &err()
-    {
-        readErr();
-        return m_text;
-    }
-
-private:
-    void readErr()
-    {
-        pollfd p {m_err, POLLIN, 0};
-        char buffer[4096];
-        while (::poll(&p, 1, 0) > 0) {
-            const ssize_t got = ::read(m_err, buffer, sizeof buffer);
-            if (got <= 0)
-                break;
-            m_text.append(buffer, std::size_t(got));
-        }
-    }
-    pid_t m_pid = -1;
-    int m_err = -1;
-    bool m_ended = false;
-    std::string m_text;
-};
+using Process = ProgramProcess;
 
 // Waits (bounded) until the register file held every byte of wanted at
 // least once; whether it did.

@@ -48,7 +48,7 @@ struct Box
         writeFile(dir / "player.conf", "output = register:" + (dir / "reg").string() + "\npatterns = "
                                            + (dir / "pat").string() + "\npattern = lauf.bw2\nlisten = 127.0.0.1:"
                                            + std::to_string(port) + "\n" + extraConfig);
-        player = std::make_unique<PlayerProcess>(dir / "player.conf", dir / "log");
+        player = std::make_unique<PlayerProcess>(dir / "player.conf");
     }
     ScratchDir dir;
     int port;
@@ -484,7 +484,7 @@ TEST(PlayerPage, aPageThatCannotListenEndsTheProgramWithOneLine)
         SCOPED_TRACE(c.listen);
         writeFile(dir / "player.conf", "output = register:" + (dir / "reg").string() + "\nlisten = " + c.listen
                                            + "\npassword = geheim\nplay-at-start = no\n");
-        PlayerProcess player(dir / "player.conf", dir / "log");
+        PlayerProcess player(dir / "player.conf");
         EXPECT_EQ(player.end(false), 2) << player.err();
         EXPECT_NE(player.err().find(c.said), std::string::npos) << player.err();
     }

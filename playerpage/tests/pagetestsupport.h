@@ -5,6 +5,7 @@
 // out exactly as written.
 
 #include "posixtestsupport.h"
+#include "programprocess_posix.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -40,22 +41,14 @@ inline int freePort()
     return ntohs(address.sin_port);
 }
 
-// blinkwerk-player with --config file; its standard error goes to a file.
-class PlayerProcess
+// blinkwerk-player with --config file.
+class PlayerProcess : public testsupport::ProgramProcess
 {
 public:
-    PlayerProcess(const fs::path &config, const fs::path &log)
-        : m_log(log)
+    explicit PlayerProcess(const fs::path &config)
+        : ProgramProcess(PLAYER_PROGRAM, {"--config", config.string()})
     {
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(fd, STDERR_FILENO);
-            ::execl(PLAYER_PROGRAM, PLAYER_PROGRAM, "--config", config.c_str(), static_cast<char *>(nullptr));
-            _exit(127);
-        }
     }
-    ~PlayerProcess() { end(); }
     // Waits (bounded) until the page is up; whether it is.
     bool ready() const
     {
@@ -63,41 +56,15 @@ public:
         while (std::chrono::steady_clock::now() < until) {
             if (err().find("Player: page at") != std::string::npos)
                 return true;
-            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+            if (!running())
                 return false;
             std::this_thread::sleep_for(10ms);
         }
         return false;
     }
-    std::string err() const { return testsupport::readFile(m_log); }
-    pid_t pid() const { return m_pid; }
-    // Ends it with SIGTERM (SIGKILL after 10 s), or without a signal
-    // waits for it to end by itself; its exit status.
-    int end(bool signal = true)
-    {
-        if (m_pid <= 0)
-            return m_status;
-        if (signal)
-            ::kill(m_pid, SIGTERM);
-        const auto until = std::chrono::steady_clock::now() + 10s;
-        int status = 0;
-        while (::waitpid(m_pid, &status, WNOHANG) != m_pid) {
-            if (std::chrono::steady_clock::now() > until) {
-                ::kill(m_pid, SIGKILL);
-                ::waitpid(m_pid, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        m_pid = -1;
-        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return m_status;
-    }
-
-private:
-    fs::path m_log;
-    pid_t m_pid = -1;
-    int m_status = -1;
+    // Ends it with SIGTERM, or without a signal waits for it to end by
+    // itself; its exit status.
+    int end(bool signal = true) { return ProgramProcess::end(signal ? SIGTERM : 0); }
 };
 
 struct Answer
