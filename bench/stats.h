@@ -5,12 +5,17 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,19 +50,180 @@ inline double mean(const std::vector<double> &values)
 inline void row(const std::string &what, double value, const char *unit, const std::string &goal = "",
                 bool met = true)
 {
-    std::printf("| %-44s | %10.3f %-4s | %-10s | %-4s |\n", what.c_str(), value, unit, goal.c_str(),
+    std::printf("| %-58s | %10.3f %-4s | %-10s | %-4s |\n", what.c_str(), value, unit, goal.c_str(),
                 goal.empty() ? "" : met ? "met" : "MISS");
+    std::fflush(stdout);
 }
 
-// Starts the monitor program offscreen on the register file registerPath,
-// with one more variable when traceFile is given; returns its pid.
-inline pid_t launchMonitor(const std::string &program, const std::string &registerPath,
+// A row whose figure is words (what priority a thread got).
+inline void textRow(const std::string &what, const std::string &text)
+{
+    std::printf("| %-58s | %15s | %-10s | %-4s |\n", what.c_str(), text.c_str(), "", "");
+    std::fflush(stdout);
+}
+
+// The timing of a run of steps from the moments of their writes (ns on the
+// monotonic clock): the period error |period - interval| and the drift, the
+// time the last write lies beside its place in an exact schedule that starts
+// at the first.
+struct StepFigures
+{
+    int steps = 0;
+    double median = NAN, p99 = NAN, max = NAN, drift = NAN; // ms
+    std::vector<double> periods;                            // ms
+};
+
+inline StepFigures stepFigures(const std::vector<long long> &times, int intervalMs)
+{
+    StepFigures f;
+    f.steps = int(times.size());
+    if (times.size() < 2)
+        return f;
+    std::vector<double> errors;
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        const double period = double(times[i] - times[i - 1]) / 1e6;
+        f.periods.push_back(period);
+        errors.push_back(std::abs(period - intervalMs));
+    }
+    f.median = quantile(errors, 0.5);
+    f.p99 = quantile(errors, 0.99);
+    f.max = quantile(errors, 1.0);
+    f.drift = double(times.back() - times.front()) / 1e6 - double(times.size() - 1) * intervalMs;
+    return f;
+}
+
+// The folder this program lies in: the other bench programs lie beside it.
+inline std::string programFolder()
+{
+    char path[PATH_MAX] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string self(path, n > 0 ? std::size_t(n) : 0);
+    return self.substr(0, self.rfind('/'));
+}
+
+// The outside observer (register_observer) on a set of register files:
+// started before the writes, stopped after them; then times(i) holds the
+// moment of every write to file i.
+class Observer
+{
+public:
+    explicit Observer(const std::vector<std::string> &registers)
+        : m_out("/dev/shm/blinkwerk-observed-" + std::to_string(::getpid()))
+    {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return;
+        const std::string program = programFolder() + "/register_observer";
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(ready[1], 1);
+            std::vector<char *> args {const_cast<char *>(program.c_str()), const_cast<char *>(m_out.c_str())};
+            for (const std::string &r : registers)
+                args.push_back(const_cast<char *>(r.c_str()));
+            args.push_back(nullptr);
+            ::execv(program.c_str(), args.data());
+            _exit(127);
+        }
+        ::close(ready[1]);
+        char line[16] = {};
+        const ssize_t got = ::read(ready[0], line, sizeof line - 1); // "ready", or nothing when it failed
+        ::close(ready[0]);
+        if (got <= 0) {
+            std::fprintf(stderr, "register_observer did not start\n");
+            m_pid = -1;
+        }
+    }
+    ~Observer() { stop(); }
+
+    bool running() const { return m_pid > 0; }
+
+    void stop()
+    {
+        if (m_pid <= 0)
+            return;
+        ::kill(m_pid, SIGTERM);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+        std::ifstream in(m_out);
+        int index;
+        long long ns;
+        while (in >> index >> ns) {
+            if (index >= int(m_times.size()))
+                m_times.resize(std::size_t(index) + 1);
+            m_times[std::size_t(index)].push_back(ns);
+        }
+        ::unlink(m_out.c_str());
+    }
+
+    std::vector<long long> times(std::size_t index) const
+    {
+        return index < m_times.size() ? m_times[index] : std::vector<long long> {};
+    }
+
+private:
+    std::string m_out;
+    pid_t m_pid = -1;
+    std::vector<std::vector<long long>> m_times;
+};
+
+// CPU time (user + system) of a process, all its threads, in seconds: from
+// each thread's schedstat, which the scheduler keeps in nanoseconds (the
+// process's own schedstat is its main thread's alone), else from the
+// tick-sampled stat of the whole process.
+inline double cpuSeconds(pid_t pid)
+{
+    const std::string base = "/proc/" + std::to_string(pid);
+    if (DIR *tasks = ::opendir((base + "/task").c_str())) {
+        long long runNs = 0;
+        bool any = false;
+        while (const dirent *entry = ::readdir(tasks)) {
+            if (entry->d_name[0] == '.')
+                continue;
+            std::ifstream schedstat(base + "/task/" + entry->d_name + "/schedstat");
+            long long ns = 0;
+            if (schedstat >> ns) {
+                runNs += ns;
+                any = true;
+            }
+        }
+        ::closedir(tasks);
+        if (any)
+            return double(runNs) / 1e9;
+    }
+    std::ifstream stat(base + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14)
+            utime = std::atof(field.c_str());
+        if (i == 15)
+            stime = std::atof(field.c_str());
+    }
+    return (utime + stime) / double(::sysconf(_SC_CLK_TCK));
+}
+
+// A field of /proc/<pid>/status in kB ("VmHWM", "VmRSS"); -1 when absent.
+inline long statusKb(pid_t pid, const std::string &field)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field + ":", 0) == 0)
+            return std::atol(line.c_str() + field.size() + 1);
+    return -1;
+}
+
+// Starts the monitor program offscreen on output (a SPEC, as
+// BLINKWERK_OUTPUT takes it: "register:/dev/shm/...", "sacn:7"), with the
+// trace file named when traceFile is given; returns its pid.
+inline pid_t launchMonitor(const std::string &program, const std::string &output,
                            const std::string &traceFile = {})
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("BLINKWERK_LPT_REGISTER", registerPath.c_str(), 1);
+        ::setenv("BLINKWERK_OUTPUT", output.c_str(), 1);
         if (!traceFile.empty())
             ::setenv("BLINKWERK_MONITOR_TRACE_FILE", traceFile.c_str(), 1);
         ::execl(program.c_str(), program.c_str(), static_cast<char *>(nullptr));

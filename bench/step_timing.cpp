@@ -1,114 +1,375 @@
-// Plays a pattern on the real main window (offscreen) and timestamps every
-// port write on the monotonic clock, for several step intervals. Reports
-// the period error and the drift per interval, and once more at 50 ms while
-// another process keeps one core busy; writes the periods as CSV.
+// Step timing of blinkwerk's real main window (offscreen) with its step
+// clock, for one interval, one load and one priority per run:
+//   - every port write is timestamped on the monotonic clock by a recorder
+//     on the thread that writes (the clock's), which then writes the byte
+//     into a register file; a separate process (register_observer) times
+//     every change of that file from outside, as a probe on the wires would;
+//   - the period error |period - interval| (median, p99, max) and the drift
+//     of the last step against an exact schedule, by both;
+//   - what priority the clock's thread got (policy and timer slack seen on
+//     the thread that writes);
+//   - the window's response: how long an event posted to the window's
+//     thread every 20 ms waits before it is handled;
+//   - with --busy-window, a handler on the window's thread that sleeps
+//     200 ms every second: the steps must not care;
+//   - with --player, blinkwerk-player plays the same pattern on a register
+//     of its own beside the window, timed by the same observer; its peak
+//     memory (VmHWM) is read before it ends.
+// Load: none, one spinning process (one core busy) or one per core (every
+// core busy). Realtime: yes asks as blinkwerk does (SCHED_FIFO, else
+// RealtimeKit), no asks nothing (the thread runs SCHED_OTHER with the
+// default timer slack). Prints rows of bench/run's table and appends the
+// per-step samples to <out>/steps.csv.
 //
-// usage: step_timing <out-dir> [scale]   (scale < 1 shortens every run)
+// usage: step_timing --out DIR --interval MS --steps N [--load none|one|all]
+//                    [--realtime yes|no] [--busy-window] [--player PROGRAM]
 
 #include "stats.h"
 
 #include "buttoncheckbox.h"
+#include "patternfile.h"
 #include "portbackend.h"
 #include "portio.h"
 #include "precisetimers.h"
 #include "programm.h"
+#include "realtime.h"
+#include "realtimekit.h"
+#include "registerfile.h"
+#include "steptime.h"
 
 #include <QApplication>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <mutex>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <thread>
+
+using namespace std::chrono_literals;
 
 namespace {
 
-class TimestampPort final : public portio::PortBackend
+// The port: timestamps each write on the writing thread, then puts the
+// byte into the register file that the observer watches.
+class RecorderPort final : public portio::PortBackend
 {
 public:
-    void out32(std::int16_t, std::int16_t) override
+    RecorderPort(portio::PortBackend &reg, std::size_t capacity)
+        : m_register(reg)
+        , m_times(capacity)
     {
-        if (m_recording)
-            m_times.push_back(bench::nowNs());
     }
-    std::int16_t inp32(std::int16_t) override { return 0; }
+
+    void out32(std::int16_t port, std::int16_t value) override
+    {
+        if (m_recording.load()) {
+            const long long now = bench::nowNs();
+            const std::size_t n = m_count.load();
+            if (n < m_times.size()) {
+                m_times[n] = now;
+                m_count.store(n + 1);
+            }
+            if (!m_threadSeen.exchange(true))
+                noteThread();
+        }
+        m_register.out32(port, value);
+    }
+    std::int16_t inp32(std::int16_t port) override { return m_register.inp32(port); }
 
     void record(bool on) { m_recording = on; }
-    std::vector<long long> m_times;
+    std::size_t count() const { return m_count.load(); }
+    std::vector<long long> times() const
+    {
+        return {m_times.begin(), m_times.begin() + long(std::min(m_count.load(), m_times.size()))};
+    }
+    std::string thread() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_thread;
+    }
 
 private:
-    bool m_recording = false;
+    void noteThread()
+    {
+        int policy = 0;
+        sched_param param {};
+        ::pthread_getschedparam(::pthread_self(), &policy, &param);
+        const long slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+        const char *name = policy == SCHED_FIFO ? "FIFO" : policy == SCHED_RR ? "RR" : "OTHER";
+        const std::lock_guard lock(m_mutex);
+        m_thread = std::string(name) + " " + std::to_string(param.sched_priority) + ", slack "
+                   + std::to_string(slack) + " ns";
+    }
+
+    portio::PortBackend &m_register;
+    std::vector<long long> m_times;
+    std::atomic<std::size_t> m_count {0};
+    std::atomic<bool> m_recording {false};
+    std::atomic<bool> m_threadSeen {false};
+    mutable std::mutex m_mutex;
+    std::string m_thread;
 };
+
+struct Options
+{
+    std::string out;
+    int interval = 50;
+    int steps = 1000;
+    std::string load = "none";
+    bool realtime = true;
+    bool busyWindow = false;
+    std::string player;
+};
+
+std::optional<Options> parse(int argc, char **argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char *next = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (a == "--busy-window")
+            o.busyWindow = true;
+        else if (!next)
+            return std::nullopt;
+        else if (a == "--out")
+            o.out = argv[++i];
+        else if (a == "--interval")
+            o.interval = std::atoi(argv[++i]);
+        else if (a == "--steps")
+            o.steps = std::atoi(argv[++i]);
+        else if (a == "--load")
+            o.load = argv[++i];
+        else if (a == "--realtime")
+            o.realtime = std::string(argv[++i]) == "yes";
+        else if (a == "--player")
+            o.player = argv[++i];
+        else
+            return std::nullopt;
+    }
+    if (o.out.empty() || o.steps < 3 || (o.load != "none" && o.load != "one" && o.load != "all"))
+        return std::nullopt;
+    return o;
+}
+
+std::int16_t stepTimePosition(int intervalMs)
+{
+    for (std::size_t i = 0; i < sequencer::StepTimeTable.size(); ++i)
+        if (sequencer::StepTimeTable[i].ms == intervalMs)
+            return std::int16_t(i);
+    return -1;
+}
+
+// The writes of one register that fall in [from, to].
+std::vector<long long> within(const std::vector<long long> &times, long long from, long long to)
+{
+    std::vector<long long> kept;
+    for (long long t : times)
+        if (t >= from && t <= to)
+            kept.push_back(t);
+    return kept;
+}
+
+void printFigures(const std::string &name, const bench::StepFigures &f, int interval, bool goals)
+{
+    const bool fifty = interval == 50 && goals;
+    bench::row(name + ": steps", f.steps, "");
+    bench::row(name + ": median |error|", f.median, "ms");
+    bench::row(name + ": p99 |error|", f.p99, "ms", fifty ? "<= 1" : "", f.p99 <= 1.0);
+    bench::row(name + ": max |error|", f.max, "ms", fifty ? "<= 5" : "", f.max <= 5.0);
+    bench::row(name + ": drift over the run", f.drift, "ms", fifty && f.steps >= 1000 ? "|x| <= 1" : "",
+               std::abs(f.drift) <= 1.0);
+}
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: step_timing <out-dir> [scale]\n");
+    const std::optional<Options> options = parse(argc, argv);
+    if (!options || stepTimePosition(options->interval) < 0) {
+        std::fprintf(stderr, "usage: step_timing --out DIR --interval MS --steps N [--load none|one|all] "
+                             "[--realtime yes|no] [--busy-window] [--player PROGRAM]\n");
         return 2;
     }
-    const std::string outDir = argv[1];
-    const double scale = argc > 2 ? std::atof(argv[2]) : 1.0;
+    const Options &o = *options;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     blinkwerk::preferPreciseEventLoop(); // as blinkwerk itself does
     QApplication app(argc, argv);
 
-    TimestampPort port;
+    const std::string tag = std::to_string(::getpid());
+    const std::string registerPath = "/dev/shm/blinkwerk-steps-" + tag;
+    std::string error;
+    auto reg = portio::RegisterFile::openFile(registerPath, error);
+    if (!reg) {
+        std::fprintf(stderr, "step_timing: %s\n", error.c_str());
+        return 1;
+    }
+    RecorderPort port(*reg, std::size_t(o.steps) + 64);
     portio::ScopedPortBackend scope(port);
+
     QTemporaryDir folder;
     Programm window(std::filesystem::path(folder.path().toStdString()));
+    std::string priorityGot = "not asked";
+    std::mutex priorityMutex;
+    if (o.realtime)
+        window.clockPriority = [&] {
+            const sequencer::Priority got = sequencer::raiseThisThread(&blinkwerk::askRealtimeKit);
+            const std::lock_guard lock(priorityMutex);
+            priorityGot = got.said;
+        };
     window.show();
+    QApplication::processEvents();
+    // Each step a byte other than the one before: channel 1 + step % 8.
     for (int step = 0; step < 20; ++step)
         window.checkArray(1 + step % 8)[std::size_t(step)]->click();
+    {
+        const std::lock_guard lock(window.engineLock());
+        window.engine().selectStepTime(stepTimePosition(o.interval));
+        window.engine().selectCpuTime(0);
+    }
 
-    struct Run { int interval; std::int16_t stepPosition, cpuPosition; int steps; bool busyCore = false; };
-    const Run runs[] = {
-        {45, 0, 5, 1000}, {50, 0, 0, 1000}, {100, 2, 0, 300}, {500, 10, 0, 40}, {50, 0, 0, 1000, true},
-    };
-    std::ofstream csv(outDir + "/step_periods.csv");
-    csv << "interval_ms,step,period_ms,error_ms,other_load\n";
-    for (const Run &run : runs) {
-        const int steps = std::max(10, int(run.steps * scale));
-        const pid_t spinner = run.busyCore ? bench::startChild(bench::spinForever) : -1;
-        window.engine().selectStepTime(run.stepPosition);
-        window.engine().selectCpuTime(run.cpuPosition);
-        port.m_times.clear();
-        port.record(true);
-        window.Command1->click();
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (int(port.m_times.size()) >= steps)
-                QCoreApplication::exit(0);
-        });
-        poll.start(run.interval);
-        QApplication::exec();
-        port.record(false);
-        window.Command2->click();
-        bench::stopChild(spinner);
-
-        const std::vector<long long> times(port.m_times.begin(), port.m_times.begin() + steps);
-        std::vector<double> errors, periods;
-        for (std::size_t i = 1; i < times.size(); ++i) {
-            const double period = double(times[i] - times[i - 1]) / 1e6;
-            periods.push_back(period);
-            errors.push_back(std::abs(period - run.interval));
-            csv << run.interval << ',' << i << ',' << period << ',' << period - run.interval << ','
-                << (run.busyCore ? "one core busy" : "none") << '\n';
+    // The player, on a register of its own, with the same pattern.
+    const std::string playerRegister = "/dev/shm/blinkwerk-player-" + tag;
+    pid_t player = -1;
+    if (!o.player.empty()) {
+        {
+            const std::lock_guard lock(window.engineLock());
+            patterns::savePatternFile(window.engine(), folder.path().toStdString(), "bench");
         }
-        const double drift = double(times.back() - times.front()) / 1e6 - double(steps - 1) * run.interval;
-        const std::string name =
-            "step " + std::to_string(run.interval) + " ms" + (run.busyCore ? ", core busy" : "");
-        bench::row(name + ": steps measured", steps, "");
-        bench::row(name + ": mean period", bench::mean(periods), "ms");
-        const double median = bench::quantile(errors, 0.5), p99 = bench::quantile(errors, 0.99);
-        bench::row(name + ": median |error|", median, "ms", "<= 0.2", median <= 0.2);
-        bench::row(name + ": p99 |error|", p99, "ms", "<= 1", p99 <= 1.0);
-        bench::row(name + ": max |error|", bench::quantile(errors, 1.0), "ms");
-        bench::row(name + ": drift over all steps", drift, "ms", run.interval == 50 ? "|x| <= 1" : "",
-                   std::abs(drift) <= 1.0);
+        auto playerReg = portio::RegisterFile::openFile(playerRegister, error); // made by this user, 0600
+        playerReg.reset();
+        const std::string pattern = folder.path().toStdString() + "/bench.bw2";
+        const std::string output = "register:" + playerRegister;
+        const std::string stepTime = std::to_string(o.interval);
+        player = ::fork();
+        if (player == 0) {
+            ::setenv("XDG_RUNTIME_DIR", folder.path().toUtf8().constData(), 1);
+            ::execl(o.player.c_str(), o.player.c_str(), "--output", output.c_str(), "--step-time",
+                    stepTime.c_str(), pattern.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        std::this_thread::sleep_for(1s);
+    }
+
+    std::vector<pid_t> spinners;
+    const int spinning = o.load == "one" ? 1 : o.load == "all" ? int(std::thread::hardware_concurrency()) : 0;
+    for (int i = 0; i < spinning; ++i)
+        spinners.push_back(bench::startChild(bench::spinForever));
+
+    QTimer busy;
+    if (o.busyWindow) {
+        QObject::connect(&busy, &QTimer::timeout, [] { std::this_thread::sleep_for(200ms); });
+        busy.start(1000);
+    }
+
+    // The window's response, sampled every 20 ms from a thread of its own.
+    std::vector<double> responses;
+    std::atomic<bool> sampling {true};
+    std::thread sampler([&] {
+        while (sampling.load()) {
+            const long long posted = bench::nowNs();
+            QMetaObject::invokeMethod(
+                &window, [&responses, posted] { responses.push_back(double(bench::nowNs() - posted) / 1e6); },
+                Qt::QueuedConnection);
+            std::this_thread::sleep_for(20ms);
+        }
+    });
+
+    std::vector<std::string> watched {registerPath};
+    if (player > 0)
+        watched.push_back(playerRegister);
+    bench::Observer observer(watched);
+    port.record(true);
+    window.Command1->click();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (int(port.count()) >= o.steps)
+            QCoreApplication::exit(0);
+    });
+    poll.start(o.interval);
+    QApplication::exec();
+    observer.stop();
+    port.record(false);
+    window.Command2->click();
+    sampling = false;
+    sampler.join();
+    QApplication::processEvents();
+    for (pid_t s : spinners)
+        bench::stopChild(s);
+    long playerPeakKb = -1;
+    if (player > 0) {
+        playerPeakKb = bench::statusKb(player, "VmHWM");
+        ::kill(player, SIGTERM);
+        ::waitpid(player, nullptr, 0);
+        ::unlink(playerRegister.c_str());
     }
     window.close();
+    ::unlink(registerPath.c_str());
+
+    const std::vector<long long> recorded = port.times();
+    std::vector<long long> observed = observer.times(0);
+    if (observed.size() > recorded.size())
+        observed.resize(recorded.size());
+    const bench::StepFigures inside = bench::stepFigures(recorded, o.interval);
+    const bench::StepFigures outside = bench::stepFigures(observed, o.interval);
+
+    const std::string loadText = o.load == "none" ? "quiet" : o.load == "one" ? "one core busy" : "every core busy";
+    const std::string name = "step " + std::to_string(o.interval) + " ms, " + loadText + ", "
+                             + (o.realtime ? "rt" : "no rt") + (o.busyWindow ? ", window busy" : "");
+    {
+        const std::lock_guard lock(priorityMutex);
+        bench::textRow(name + ": clock asked", priorityGot);
+    }
+    bench::textRow(name + ": clock thread", port.thread());
+    const bool goals = o.load != "all";
+    printFigures(name, inside, o.interval, goals);
+    if (o.load == "all" && o.realtime && o.interval == 50)
+        bench::row(name + ": p99 |error| (goal with rt)", inside.p99, "ms", "<= 2", inside.p99 <= 2.0);
+    if (outside.steps == inside.steps) {
+        bench::row(name + ": observer p99 |error|", outside.p99, "ms");
+        bench::row(name + ": observer max |error|", outside.max, "ms");
+        std::vector<double> lag;
+        for (std::size_t i = 0; i < recorded.size(); ++i)
+            lag.push_back(double(observed[i] - recorded[i]) / 1e6);
+        bench::row(name + ": observer later than recorder, median", bench::quantile(lag, 0.5), "ms");
+    } else {
+        bench::row(name + ": observer saw writes (of recorded)", double(outside.steps), "");
+    }
+    if (!o.busyWindow && !responses.empty())
+        bench::row(name + ": window response p99", bench::quantile(responses, 0.99), "ms");
+    if (o.busyWindow)
+        bench::row(name + ": window response max (it sleeps 200 ms)", bench::quantile(responses, 1.0), "ms");
+
+    if (player > 0) {
+        const std::vector<long long> playerTimes =
+            within(observer.times(1), recorded.front(), recorded.back());
+        const bench::StepFigures played = bench::stepFigures(playerTimes, o.interval);
+        bench::row("player beside it: steps", played.steps, "");
+        bench::row("player beside it: p99 |error|", played.p99, "ms", "<= 1", played.p99 <= 1.0);
+        bench::row("player beside it: max |error|", played.max, "ms", "<= 5", played.max <= 5.0);
+        bench::row("player: peak memory (VmHWM)", double(playerPeakKb) / 1024.0, "MiB");
+    }
+
+    const std::string csvPath = o.out + "/steps.csv";
+    struct stat st {};
+    const bool fresh = ::stat(csvPath.c_str(), &st) != 0;
+    std::ofstream csv(csvPath, std::ios::app);
+    if (fresh)
+        csv << "run,step,t_ms,period_ms,error_ms,observer_period_ms\n";
+    for (std::size_t i = 1; i < recorded.size(); ++i) {
+        csv << '"' << name << "\"," << i << ',' << double(recorded[i] - recorded.front()) / 1e6 << ','
+            << inside.periods[i - 1] << ',' << inside.periods[i - 1] - o.interval << ',';
+        if (outside.steps == inside.steps)
+            csv << outside.periods[i - 1];
+        csv << '\n';
+    }
     return 0;
 }
