@@ -24,6 +24,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <thread>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -34,6 +35,7 @@ pid_t startPlayer(const std::string &program, const std::string &runtimeDir, con
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
         std::vector<char *> argv {const_cast<char *>(program.c_str())};
         for (const std::string &a : args)

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <dirent.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -116,6 +117,7 @@ public:
         const std::string program = programFolder() + "/register_observer";
         m_pid = ::fork();
         if (m_pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             ::dup2(ready[1], 1);
             std::vector<char *> args {const_cast<char *>(program.c_str()), const_cast<char *>(m_out.c_str())};
             for (const std::string &r : registers)
@@ -222,6 +224,7 @@ inline pid_t launchMonitor(const std::string &program, const std::string &output
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         ::setenv("BLINKWERK_OUTPUT", output.c_str(), 1);
         if (!traceFile.empty())
@@ -232,12 +235,14 @@ inline pid_t launchMonitor(const std::string &program, const std::string &output
     return pid;
 }
 
-// Starts a process that runs body until it is stopped; returns its pid.
+// Starts a process that runs body until it is stopped, or until this
+// process ends, however it ends; returns its pid.
 template<typename Body>
 pid_t startChild(Body body)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         body();
         _exit(0);
     }

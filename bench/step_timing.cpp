@@ -251,6 +251,7 @@ int main(int argc, char **argv)
         const std::string stepTime = std::to_string(o.interval);
         player = ::fork();
         if (player == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             ::setenv("XDG_RUNTIME_DIR", folder.path().toUtf8().constData(), 1);
             ::execl(o.player.c_str(), o.player.c_str(), "--output", output.c_str(), "--step-time",
                     stepTime.c_str(), pattern.c_str(), static_cast<char *>(nullptr));
