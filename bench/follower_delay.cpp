@@ -1,21 +1,33 @@
 // The delay from a sender's step to a follower's output: one
 // blinkwerk-player plays a pattern whose byte changes every step (50 ms)
 // onto an sACN universe sent to 127.0.0.1; a second one follows that
-// universe (--follow) onto a register file. The sender's bytes also go into
-// the mirror register of its network output (written right after the
-// packet is sent): the outside observer (register_observer) times every
-// write to the mirror and to the follower's register, and each step's delay
-// is the follower's write of that byte after the sender's.
+// universe (--follow) onto a register file. Two outside observers: a
+// packet socket on the loopback interface sees each of the sender's packets
+// as it is sent (a thread here, at realtime priority where granted), and
+// register_observer times every write to the follower's register. Each
+// step's delay is from the sender's packet with new levels to the
+// follower's next write.
 //
 // usage: follower_delay <blinkwerk-player> <steps>
 
 #include "stats.h"
 
 #include "patternfile.h"
+#include "sacnpacket.h"
 #include "registerfile.h"
 #include "sequencer.h"
 
 #include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <netinet/ip.h>
+#include <netinet/udp.h>
+#include <pthread.h>
+#include <sys/socket.h>
 
 #include <csignal>
 #include <cstdio>
@@ -46,6 +58,87 @@ pid_t startPlayer(const std::string &program, const std::string &runtimeDir, con
     }
     return pid;
 }
+
+// Every sACN packet of universe sent on the loopback interface whose first
+// eight levels differ from the packet before: the moment it was seen.
+class PacketWatch
+{
+public:
+    explicit PacketWatch(int universe)
+        : m_universe(universe)
+    {
+        m_fd = ::socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_IP));
+        if (m_fd < 0)
+            return;
+        sockaddr_ll on {};
+        on.sll_family = AF_PACKET;
+        on.sll_protocol = htons(ETH_P_IP);
+        on.sll_ifindex = int(::if_nametoindex("lo"));
+        timeval wake {0, 100000};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &wake, sizeof wake);
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&on), sizeof on) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+            return;
+        }
+        m_thread = std::thread([this] { run(); });
+    }
+    ~PacketWatch() { stop(); }
+    bool watching() const { return m_fd >= 0; }
+    void stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+    const std::vector<long long> &changes() const { return m_changes; }
+
+private:
+    void run()
+    {
+        sched_param param {};
+        param.sched_priority = 20;
+        ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &param);
+        std::vector<std::uint8_t> last;
+        std::uint8_t buffer[2048];
+        while (!m_stop.load()) {
+            sockaddr_ll from {};
+            socklen_t size = sizeof from;
+            const ssize_t got = ::recvfrom(m_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&from), &size);
+            const long long now = bench::nowNs();
+            // A packet that lo passes twice has the same levels the second
+            // time: only the first counts as a change.
+            if (got <= 0)
+                continue;
+            const auto *ip = reinterpret_cast<const iphdr *>(buffer);
+            const std::size_t ipSize = std::size_t(ip->ihl) * 4;
+            if (ip->protocol != IPPROTO_UDP || std::size_t(got) < ipSize + sizeof(udphdr))
+                continue;
+            const auto *udp = reinterpret_cast<const udphdr *>(buffer + ipSize);
+            if (ntohs(udp->dest) != portio::sacn::Port)
+                continue;
+            portio::sacn::DataPacket packet;
+            const std::span<const std::uint8_t> payload(buffer + ipSize + sizeof(udphdr),
+                                                        std::size_t(got) - ipSize - sizeof(udphdr));
+            if (portio::sacn::parseDataPacket(payload, packet) != portio::sacn::ParseResult::Data
+                || packet.universe != m_universe)
+                continue;
+            packet.levels.resize(8);
+            if (packet.levels != last)
+                m_changes.push_back(now);
+            last = packet.levels;
+        }
+    }
+
+    int m_universe;
+    int m_fd = -1;
+    std::atomic<bool> m_stop {false};
+    std::thread m_thread;
+    std::vector<long long> m_changes;
+};
 
 void stopPlayer(pid_t pid)
 {
@@ -79,34 +172,30 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "follower_delay: %s\n", error.c_str());
         return 1;
     }
-    const std::string universe = "sacn:" + std::to_string(30000 + ::getpid() % 9000);
+    const int universeNumber = 30000 + ::getpid() % 9000;
+    const std::string universe = "sacn:" + std::to_string(universeNumber);
     const pid_t follower =
         startPlayer(player, followerRuntime, {"--follow", universe, "--output", "register:" + followed});
     std::this_thread::sleep_for(1s);
-    const pid_t sender = startPlayer(player, senderRuntime,
-                                     {"--output", universe + "@127.0.0.1", "--step-time", "50",
-                                      senderRuntime + "/bench.bw2"});
-    std::string mirror;
-    for (int i = 0; i < 50 && mirror.empty(); ++i) {
-        std::this_thread::sleep_for(100ms);
-        for (const auto &entry : std::filesystem::directory_iterator(senderRuntime))
-            if (entry.path().filename().string().rfind("blinkwerk-mirror-", 0) == 0)
-                mirror = entry.path().string();
-    }
-    if (mirror.empty()) {
-        std::fprintf(stderr, "follower_delay: the sender made no mirror register\n");
-        stopPlayer(sender);
+    bench::Observer observer({followed});
+    PacketWatch packets(universeNumber);
+    if (!packets.watching()) {
+        std::fprintf(stderr, "follower_delay: no packet socket on lo (needs root)\n");
         stopPlayer(follower);
         return 1;
     }
-    bench::Observer observer({mirror, followed});
-    std::this_thread::sleep_for(std::chrono::milliseconds(50 * steps));
+    const pid_t sender = startPlayer(player, senderRuntime,
+                                     {"--output", universe + "@127.0.0.1", "--step-time", "50",
+                                      senderRuntime + "/bench.bw2"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000 + 50 * steps));
+    packets.stop();
     observer.stop();
     const long senderKb = bench::statusKb(sender, "VmHWM"), followerKb = bench::statusKb(follower, "VmHWM");
     stopPlayer(sender);
     stopPlayer(follower);
 
-    const std::vector<long long> sent = observer.times(0), followedAt = observer.times(1);
+    const std::vector<long long> &sent = packets.changes();
+    const std::vector<long long> followedAt = observer.times(0);
     std::vector<double> delays;
     int missed = 0;
     std::size_t j = 0;
