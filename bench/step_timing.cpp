@@ -46,11 +46,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iomanip>
 #include <map>
 #include <mutex>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -66,7 +68,37 @@ public:
     RecorderPort(portio::PortBackend &reg, std::size_t capacity)
         : m_register(reg)
         , m_times(capacity)
+        , m_threadState(capacity)
     {
+    }
+
+    // What the writing thread had been through by a write: the time it
+    // waited for a CPU in all (schedstat), its voluntary switches (a sleep
+    // to the due time is one; a wait for a lock or another thread adds
+    // more) and the switches forced on it.
+    struct ThreadState
+    {
+        long long runQueueNs = 0;
+        long voluntary = 0, forced = 0;
+    };
+    static ThreadState threadState()
+    {
+        ThreadState state;
+        if (std::FILE *f = std::fopen("/proc/thread-self/schedstat", "r")) {
+            long long run = 0;
+            if (std::fscanf(f, "%lld %lld", &run, &state.runQueueNs) != 2)
+                state.runQueueNs = 0;
+            std::fclose(f);
+        }
+        rusage usage {};
+        ::getrusage(RUSAGE_THREAD, &usage);
+        state.voluntary = usage.ru_nvcsw;
+        state.forced = usage.ru_nivcsw;
+        return state;
+    }
+    std::vector<ThreadState> threadStates() const
+    {
+        return {m_threadState.begin(), m_threadState.begin() + long(std::min(m_count.load(), m_times.size()))};
     }
 
     void out32(std::int16_t port, std::int16_t value) override
@@ -76,6 +108,7 @@ public:
             const std::size_t n = m_count.load();
             if (n < m_times.size()) {
                 m_times[n] = now;
+                m_threadState[n] = threadState();
                 m_count.store(n + 1);
             }
             if (!m_threadSeen.exchange(true))
@@ -112,6 +145,7 @@ private:
 
     portio::PortBackend &m_register;
     std::vector<long long> m_times;
+    std::vector<ThreadState> m_threadState;
     std::atomic<std::size_t> m_count {0};
     std::atomic<bool> m_recording {false};
     std::atomic<bool> m_threadSeen {false};
@@ -367,13 +401,21 @@ int main(int argc, char **argv)
     struct stat st {};
     const bool fresh = ::stat(csvPath.c_str(), &st) != 0;
     std::ofstream csv(csvPath, std::ios::app);
+    csv << std::fixed << std::setprecision(4);
     if (fresh)
-        csv << "run,step,t_ms,period_ms,error_ms,observer_period_ms\n";
+        csv << "run,step,t_ms,period_ms,error_ms,observer_period_ms,runqueue_ms,voluntary_switches,forced_switches\n";
+    const std::vector<RecorderPort::ThreadState> states = port.threadStates();
     for (std::size_t i = 1; i < recorded.size(); ++i) {
         csv << '"' << name << "\"," << i << ',' << double(recorded[i] - recorded.front()) / 1e6 << ','
             << inside.periods[i - 1] << ',' << inside.periods[i - 1] - o.interval << ',';
         if (outside.steps == inside.steps)
             csv << outside.periods[i - 1];
+        // The first write may come from another thread (Start's own).
+        if (i >= 2)
+            csv << ',' << double(states[i].runQueueNs - states[i - 1].runQueueNs) / 1e6 << ','
+                << states[i].voluntary - states[i - 1].voluntary << ',' << states[i].forced - states[i - 1].forced;
+        else
+            csv << ",,,";
         csv << '\n';
     }
     return 0;
