@@ -56,11 +56,33 @@ inline void row(const std::string &what, double value, const char *unit, const s
     std::fflush(stdout);
 }
 
-// A row whose figure is words (what priority a thread got).
-inline void textRow(const std::string &what, const std::string &text)
+// A row whose figure is words, or several figures ("0.08 / 0.12 ms").
+inline void textRow(const std::string &what, const std::string &text, const std::string &goal = "",
+                    bool met = true)
 {
-    std::printf("| %-58s | %15s | %-10s | %-4s |\n", what.c_str(), text.c_str(), "", "");
+    std::printf("| %-58s | %15s | %-10s | %-4s |\n", what.c_str(), text.c_str(), goal.c_str(),
+                goal.empty() ? "" : met ? "met" : "MISS");
     std::fflush(stdout);
+}
+
+// A figure in a textRow: "0.083", "nan".
+inline std::string fixed(double value, int decimals = 3)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+// The time the hypervisor kept this machine's CPUs from running it, over
+// all of them, in ms so far (the steal column of /proc/stat, in ticks of
+// USER_HZ).
+inline double stolenMs()
+{
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    long long user, nice, system, idle, iowait, irq, softirq, steal = 0;
+    stat >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
+    return double(steal) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
 }
 
 // The timing of a run of steps from the moments of their writes (ns on the
