@@ -18,6 +18,7 @@
 
 #include "../outputs/hid/tests/uhidboard.h"
 #include "buttoncheckbox.h"
+#include "clockpriority.h"
 #include "hidrelay.h"
 #include "outputs.h"
 #include "portbackend.h"
@@ -149,6 +150,7 @@ void windowRun(const std::string &what, OutputSession &session, int steps)
     std::vector<long long> times;
     {
         Programm window(std::filesystem::path(folder.path().toStdString()));
+        window.clockPriority = blinkwerk::clockPriority(); // as blinkwerk asks
         window.show();
         QApplication::processEvents();
         for (int step = 0; step < 20; ++step)

@@ -384,10 +384,11 @@ int main(int argc, char **argv)
         std::vector<double> lag;
         for (std::size_t i = 0; i < recorded.size(); ++i)
             lag.push_back(double(observed[i] - recorded[i]) / 1e6);
-        outsideText = bench::fixed(outside.p99) + " / " + bench::fixed(outside.max) + " ms, +"
-                      + bench::fixed(bench::quantile(lag, 0.5)) + " ms";
+        outsideText = bench::fixed(outside.p99) + " / " + bench::fixed(outside.max) + " ms; "
+                      + bench::fixed(bench::quantile(lag, 0.5)) + " / " + bench::fixed(bench::quantile(lag, 1.0))
+                      + " ms";
     }
-    bench::textRow(name + ": observer p99 / max |error|, its lag", outsideText);
+    bench::textRow(name + ": observer p99 / max |error|; lag median / max", outsideText);
     if (o.busyWindow)
         bench::textRow(name + ": window response max (it sleeps)", bench::fixed(bench::quantile(responses, 1.0)) + " ms");
     else
