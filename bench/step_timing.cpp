@@ -136,6 +136,7 @@ private:
         int policy = 0;
         sched_param param {};
         ::pthread_getschedparam(::pthread_self(), &policy, &param);
+        policy &= ~SCHED_RESET_ON_FORK; // as RealtimeKit grants it
         const long slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
         const char *name = policy == SCHED_FIFO ? "FIFO" : policy == SCHED_RR ? "RR" : "OTHER";
         const std::lock_guard lock(m_mutex);
