@@ -380,6 +380,26 @@ int main(int argc, char **argv)
     bench::textRow(name + ": median |error|, drift over " + std::to_string(inside.steps) + " steps",
                    bench::fixed(inside.median) + ", " + bench::fixed(inside.drift) + " ms",
                    driftGoal ? "|drift| <= 1" : "", std::abs(inside.drift) <= 1.0);
+    // What the late steps (more than 1 ms late) had been through, from
+    // the clock thread's own accounts: a wait for a CPU (another task, or
+    // a kernel that would not let go of the core), a block on a lock or
+    // another thread (more than one voluntary switch), or neither: the
+    // thread was woken late (the timer, or the hypervisor had the core).
+    const std::vector<RecorderPort::ThreadState> states = port.threadStates();
+    int late = 0, waited = 0, blocked = 0;
+    for (std::size_t i = 2; i < states.size(); ++i) {
+        const double lateness = inside.periods[i - 1] - o.interval;
+        if (lateness <= 1.0)
+            continue;
+        ++late;
+        if (states[i].voluntary - states[i - 1].voluntary > 1)
+            ++blocked;
+        else if (double(states[i].runQueueNs - states[i - 1].runQueueNs) / 1e6 >= lateness / 2)
+            ++waited;
+    }
+    bench::textRow(name + ": steps > 1 ms late: waited for CPU / blocked / woken late",
+                   std::to_string(late) + ": " + std::to_string(waited) + " / " + std::to_string(blocked) + " / "
+                       + std::to_string(late - waited - blocked));
     std::string outsideText = "saw " + std::to_string(outside.steps) + " writes";
     if (outside.steps == inside.steps) {
         std::vector<double> lag;
@@ -415,7 +435,6 @@ int main(int argc, char **argv)
     csv << std::fixed << std::setprecision(4);
     if (fresh)
         csv << "run,step,t_ms,period_ms,error_ms,observer_period_ms,runqueue_ms,voluntary_switches,forced_switches\n";
-    const std::vector<RecorderPort::ThreadState> states = port.threadStates();
     for (std::size_t i = 1; i < recorded.size(); ++i) {
         csv << '"' << name << "\"," << i << ',' << double(recorded[i] - recorded.front()) / 1e6 << ','
             << inside.periods[i - 1] << ',' << inside.periods[i - 1] - o.interval << ',';
