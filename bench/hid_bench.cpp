@@ -186,8 +186,8 @@ void windowRun(const std::string &what, OutputSession &session, int steps)
     }
     const bench::StepFigures f = bench::stepFigures(times, 50);
     bench::row(what + ": steps", f.steps, "");
-    bench::row(what + ": step p99 |error|", f.p99, "ms");
-    bench::row(what + ": step max |error|", f.max, "ms");
+    bench::row(what + ": step p99 error", f.p99, "ms");
+    bench::row(what + ": step max error", f.max, "ms");
     bench::row(what + ": window response p99", bench::quantile(responses, 0.99), "ms");
     bench::row(what + ": window response max", bench::quantile(responses, 1.0), "ms");
     std::fflush(stdout);

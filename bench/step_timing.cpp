@@ -374,10 +374,10 @@ int main(int argc, char **argv)
         goal = "p99 <= 2";
         met = inside.p99 <= 2.0;
     }
-    bench::textRow(name + ": p99 / max |error|", bench::fixed(inside.p99) + " / " + bench::fixed(inside.max) + " ms",
+    bench::textRow(name + ": p99 / max error", bench::fixed(inside.p99) + " / " + bench::fixed(inside.max) + " ms",
                    goal, met);
     const bool driftGoal = fifty && inside.steps >= 1000 && o.load != "all";
-    bench::textRow(name + ": median |error|, drift over " + std::to_string(inside.steps) + " steps",
+    bench::textRow(name + ": median error, drift over " + std::to_string(inside.steps) + " steps",
                    bench::fixed(inside.median) + ", " + bench::fixed(inside.drift) + " ms",
                    driftGoal ? "|drift| <= 1" : "", std::abs(inside.drift) <= 1.0);
     // What the late steps (more than 1 ms late) had been through, from
@@ -409,7 +409,7 @@ int main(int argc, char **argv)
                       + bench::fixed(bench::quantile(lag, 0.5)) + " / " + bench::fixed(bench::quantile(lag, 1.0))
                       + " ms";
     }
-    bench::textRow(name + ": observer p99 / max |error|; lag median / max", outsideText);
+    bench::textRow(name + ": observer p99 / max error; lag median / max", outsideText);
     if (o.busyWindow)
         bench::textRow(name + ": window response max (it sleeps)", bench::fixed(bench::quantile(responses, 1.0)) + " ms");
     else
@@ -420,10 +420,10 @@ int main(int argc, char **argv)
         const std::vector<long long> playerTimes =
             within(observer.times(1), recorded.front(), recorded.back());
         const bench::StepFigures played = bench::stepFigures(playerTimes, o.interval);
-        bench::textRow("player beside it (observer): p99 / max |error|",
+        bench::textRow("player beside it (observer): p99 / max error",
                        bench::fixed(played.p99) + " / " + bench::fixed(played.max) + " ms", "<= 1 / <= 5",
                        played.p99 <= 1.0 && played.max <= 5.0);
-        bench::textRow("player beside it: steps, median |error|",
+        bench::textRow("player beside it: steps, median error",
                        std::to_string(played.steps) + ", " + bench::fixed(played.median) + " ms");
         bench::row("player: peak memory (VmHWM)", double(playerPeakKb) / 1024.0, "MiB");
     }
