@@ -379,7 +379,7 @@ int main(int argc, char **argv)
     const bool driftGoal = fifty && inside.steps >= 1000 && o.load != "all";
     bench::textRow(name + ": median error, drift over " + std::to_string(inside.steps) + " steps",
                    bench::fixed(inside.median) + ", " + bench::fixed(inside.drift) + " ms",
-                   driftGoal ? "|drift| <= 1" : "", std::abs(inside.drift) <= 1.0);
+                   driftGoal ? "within ±1" : "", std::abs(inside.drift) <= 1.0);
     // What the late steps (more than 1 ms late) had been through, from
     // the clock thread's own accounts: a wait for a CPU (another task, or
     // a kernel that would not let go of the core), a block on a lock or
