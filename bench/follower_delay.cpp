@@ -10,6 +10,7 @@
 //
 // usage: follower_delay <blinkwerk-player> <steps>
 
+#include "observer.h"
 #include "stats.h"
 
 #include "patternfile.h"

@@ -24,6 +24,8 @@
 // usage: step_timing --out DIR --interval MS --steps N [--load none|one|all]
 //                    [--realtime yes|no] [--busy-window] [--player PROGRAM]
 
+#include "recorderport.h"
+#include "observer.h"
 #include "stats.h"
 
 #include "buttoncheckbox.h"
@@ -59,101 +61,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// The port: timestamps each write on the writing thread, then puts the
-// byte into the register file that the observer watches.
-class RecorderPort final : public portio::PortBackend
-{
-public:
-    RecorderPort(portio::PortBackend &reg, std::size_t capacity)
-        : m_register(reg)
-        , m_times(capacity)
-        , m_threadState(capacity)
-    {
-    }
-
-    // What the writing thread had been through by a write: the time it
-    // waited for a CPU in all (schedstat), its voluntary switches (a sleep
-    // to the due time is one; a wait for a lock or another thread adds
-    // more) and the switches forced on it.
-    struct ThreadState
-    {
-        long long runQueueNs = 0;
-        long voluntary = 0, forced = 0;
-    };
-    static ThreadState threadState()
-    {
-        ThreadState state;
-        if (std::FILE *f = std::fopen("/proc/thread-self/schedstat", "r")) {
-            long long run = 0;
-            if (std::fscanf(f, "%lld %lld", &run, &state.runQueueNs) != 2)
-                state.runQueueNs = 0;
-            std::fclose(f);
-        }
-        rusage usage {};
-        ::getrusage(RUSAGE_THREAD, &usage);
-        state.voluntary = usage.ru_nvcsw;
-        state.forced = usage.ru_nivcsw;
-        return state;
-    }
-    std::vector<ThreadState> threadStates() const
-    {
-        return {m_threadState.begin(), m_threadState.begin() + long(std::min(m_count.load(), m_times.size()))};
-    }
-
-    void out32(std::int16_t port, std::int16_t value) override
-    {
-        if (m_recording.load()) {
-            const long long now = bench::nowNs();
-            const std::size_t n = m_count.load();
-            if (n < m_times.size()) {
-                m_times[n] = now;
-                m_threadState[n] = threadState();
-                m_count.store(n + 1);
-            }
-            if (!m_threadSeen.exchange(true))
-                noteThread();
-        }
-        m_register.out32(port, value);
-    }
-    std::int16_t inp32(std::int16_t port) override { return m_register.inp32(port); }
-
-    void record(bool on) { m_recording = on; }
-    std::size_t count() const { return m_count.load(); }
-    std::vector<long long> times() const
-    {
-        return {m_times.begin(), m_times.begin() + long(std::min(m_count.load(), m_times.size()))};
-    }
-    std::string thread() const
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_thread;
-    }
-
-private:
-    void noteThread()
-    {
-        int policy = 0;
-        sched_param param {};
-        ::pthread_getschedparam(::pthread_self(), &policy, &param);
-        policy &= ~SCHED_RESET_ON_FORK; // as RealtimeKit grants it
-        const long slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-        const char *name = policy == SCHED_FIFO ? "FIFO" : policy == SCHED_RR ? "RR" : "OTHER";
-        const std::lock_guard lock(m_mutex);
-        m_thread = policy == SCHED_OTHER ? std::string(name) : std::string(name) + " " + std::to_string(param.sched_priority);
-        if (slack > 0)
-            m_thread += ", slack " + std::to_string(slack / 1000) + " us";
-    }
-
-    portio::PortBackend &m_register;
-    std::vector<long long> m_times;
-    std::vector<ThreadState> m_threadState;
-    std::atomic<std::size_t> m_count {0};
-    std::atomic<bool> m_recording {false};
-    std::atomic<bool> m_threadSeen {false};
-    mutable std::mutex m_mutex;
-    std::string m_thread;
-};
 
 struct Options
 {
@@ -237,7 +144,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "step_timing: %s\n", error.c_str());
         return 1;
     }
-    RecorderPort port(*reg, std::size_t(o.steps) + 64);
+    bench::RecorderPort port(*reg, std::size_t(o.steps) + 64);
     portio::ScopedPortBackend scope(port);
 
     QTemporaryDir folder;
@@ -385,7 +292,7 @@ int main(int argc, char **argv)
     // a kernel that would not let go of the core), a block on a lock or
     // another thread (more than one voluntary switch), or neither: the
     // thread was woken late (the timer, or the hypervisor had the core).
-    const std::vector<RecorderPort::ThreadState> states = port.threadStates();
+    const std::vector<bench::RecorderPort::ThreadState> states = port.threadStates();
     int late = 0, waited = 0, blocked = 0;
     for (std::size_t i = 2; i < states.size(); ++i) {
         const double lateness = inside.periods[i - 1] - o.interval;
