@@ -41,7 +41,7 @@ int main(int argc, char **argv)
     }
     reg->write(0);
 
-    const pid_t monitor = bench::launchMonitor(program, registerPath, tracePath);
+    const pid_t monitor = bench::launchMonitor(program, "register:" + registerPath, tracePath);
     std::this_thread::sleep_for(std::chrono::seconds(2)); // the window is up and polling
 
     std::mt19937 random(7);
