@@ -100,6 +100,18 @@ pid_t childAfter(int ready, Body body)
     });
 }
 
+// The board read through its backend at every 10 ms mark, and nothing else.
+void readBoardAt100HzForever()
+{
+    std::string error;
+    std::unique_ptr<PortBackend> board = openHidRelayOutput(hidSpec(), OutputRole::Monitor, error);
+    if (!board) {
+        std::fprintf(stderr, "hid_bench: %s\n", error.c_str());
+        return;
+    }
+    bench::sleepAt100HzForever([&] { (void)board->readPort(); });
+}
+
 // The monitor's session reading the board, in a process of its own.
 void monitorSessionForever(int argc, char **argv)
 {
@@ -208,7 +220,8 @@ int main(int argc, char **argv)
     int ready[2];
     if (::pipe(ready) != 0)
         return 1;
-    const pid_t loop = childAfter(ready[0], bench::sleepAt100HzForever);
+    const pid_t loop = childAfter(ready[0], [] { bench::sleepAt100HzForever(); });
+    const pid_t reader = childAfter(ready[0], readBoardAt100HzForever);
     const pid_t monitor = childAfter(ready[0], [argc, argv] { monitorSessionForever(argc, argv); });
 
     fakes::UhidBoard board("USBRelay8", "BENCH");
@@ -221,21 +234,26 @@ int main(int argc, char **argv)
         return 1;
 
     // The monitor's idle cost.
-    const char go[2] = {1, 1};
-    if (::write(ready[1], go, 2) != 2)
+    const char go[3] = {1, 1, 1};
+    if (::write(ready[1], go, 3) != 3)
         return 1;
     std::this_thread::sleep_for(3s); // bound and reading
-    const double before = bench::cpuSeconds(monitor), loopBefore = bench::cpuSeconds(loop);
+    const double before = bench::cpuSeconds(monitor), loopBefore = bench::cpuSeconds(loop),
+                 readerBefore = bench::cpuSeconds(reader);
     const long long start = bench::nowNs();
     std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-    const double used = bench::cpuSeconds(monitor) - before, loopUsed = bench::cpuSeconds(loop) - loopBefore;
+    const double used = bench::cpuSeconds(monitor) - before, loopUsed = bench::cpuSeconds(loop) - loopBefore,
+                 readerUsed = bench::cpuSeconds(reader) - readerBefore;
     const double elapsed = double(bench::nowNs() - start) / 1e9;
     bench::stopChild(monitor);
+    bench::stopChild(reader);
     bench::stopChild(loop);
     bench::row("monitor idle, HID board: CPU", 100.0 * used / elapsed, "%");
     bench::row("monitor idle, HID board: bare 10 ms loop beside it", 100.0 * loopUsed / elapsed, "%");
     const double ratio = loopUsed > 0 ? used / loopUsed : NAN;
     bench::row("monitor idle, HID board / bare 10 ms loop", ratio, "x", "<= 1.3", ratio <= 1.3);
+    bench::row("monitor idle, HID board: bare loop reading it, beside it", 100.0 * readerUsed / elapsed, "%");
+    bench::row("monitor idle, HID board / bare loop reading it", readerUsed > 0 ? used / readerUsed : NAN, "x");
 
     // The window on the simulated register, then on the mute board.
     blinkwerk::preferPreciseEventLoop();

@@ -221,8 +221,10 @@ inline void spinForever()
 }
 
 // The least a program that wakes 100 times a second costs: sleeps to the
-// next 10 ms mark on the monotonic clock, and nothing else.
-inline void sleepAt100HzForever()
+// next 10 ms mark on the monotonic clock, and nothing else; with a read, it
+// also makes that one call at every mark (the least a reading costs).
+template<typename Read>
+void sleepAt100HzForever(Read read)
 {
     timespec next {};
     ::clock_gettime(CLOCK_MONOTONIC, &next);
@@ -234,7 +236,13 @@ inline void sleepAt100HzForever()
         }
         while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) != 0) {
         }
+        read();
     }
+}
+
+inline void sleepAt100HzForever()
+{
+    sleepAt100HzForever([] {});
 }
 
 } // namespace bench

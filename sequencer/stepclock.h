@@ -20,7 +20,7 @@
 
 #include "sequencer.h"
 #include "stepschedule.h"
-#include "stepwait.h"
+#include "deadlinewait.h"
 
 #include <functional>
 #include <memory>
@@ -61,7 +61,7 @@ private:
     std::mutex &m_engineLock;
     std::function<void()> m_priority;
     mutable std::mutex m_mutex; // guards the schedule and m_stop
-    StepWait m_wait;
+    portio::DeadlineWait m_wait;
     StepSchedule m_schedule;
     bool m_stop = false;
     bool m_held = false;

@@ -1,16 +1,21 @@
 #include "outputsession.h"
 
+#include "deadlinewait.h"
 #include "notice.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <atomic>
 #include <future>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace portio {
 
@@ -22,6 +27,20 @@ std::int64_t nowTicks()
 {
     return Clock::now().time_since_epoch().count();
 }
+
+// The worker's thread: the sequencer's runs an event loop (the serial and
+// network outputs pace and repeat with timers and sockets on it); the
+// monitor's a loop of its own that sleeps to every reading's mark, since it
+// wakes a hundred times a second for as long as the window is open and
+// Qt's timers cost it twice what the reading does.
+class WorkerThread final : public QThread
+{
+public:
+    std::function<void()> body;
+
+private:
+    void run() override { body ? body() : (void)exec(); }
+};
 
 } // namespace
 
@@ -55,26 +74,38 @@ struct OutputSession::Worker
         context = new QObject;
         context->moveToThread(&thread);
         thread.setObjectName(QStringLiteral("output"));
+        if (setup.role == OutputRole::Monitor) {
+            thread.body = [this] { readingLoop(); };
+            thread.start();
+            return;
+        }
         thread.start();
         run([this] {
             serviceTimer = new QTimer(context);
             QObject::connect(serviceTimer, &QTimer::timeout, context, [this] { serviceTick(); });
             serviceTimer->start(int(setup.serviceEvery.count()));
-            if (setup.role == OutputRole::Monitor) {
-                readTimer = new QTimer(context);
-                readTimer->setTimerType(Qt::PreciseTimer);
-                QObject::connect(readTimer, &QTimer::timeout, context, [this] { readTick(); });
-            }
         });
     }
 
     ~Worker()
     {
-        if (thread.isRunning()) {
-            thread.quit();
-            thread.wait();
-        }
+        if (thread.isRunning())
+            endThread();
         delete context;
+    }
+
+    void endThread()
+    {
+        if (setup.role == OutputRole::Monitor) {
+            {
+                const std::lock_guard lock(loopMutex);
+                loopEnds = true;
+            }
+            loopWait.wake();
+        } else {
+            thread.quit();
+        }
+        thread.wait();
     }
 
     // --- on any thread ------------------------------------------------------
@@ -83,15 +114,28 @@ struct OutputSession::Worker
     void post(F f)
     {
         QMetaObject::invokeMethod(context, std::move(f), Qt::QueuedConnection);
+        if (setup.role == OutputRole::Monitor) {
+            {
+                const std::lock_guard lock(loopMutex);
+                loopWoken = true;
+            }
+            loopWait.wake();
+        }
     }
 
     template<typename F>
     void run(F f)
     {
-        if (QThread::currentThread() == &thread)
+        if (QThread::currentThread() == &thread) {
             f();
-        else
-            QMetaObject::invokeMethod(context, std::move(f), Qt::BlockingQueuedConnection);
+            return;
+        }
+        std::promise<void> done;
+        post([&] {
+            f();
+            done.set_value();
+        });
+        done.get_future().wait();
     }
 
     void write(std::uint8_t byte)
@@ -162,6 +206,41 @@ struct OutputSession::Worker
     }
 
     // --- on the worker ------------------------------------------------------
+
+    // The monitor's thread: what was posted to it, then a reading at every
+    // mark of readEvery and the service at every serviceEvery. A mark missed
+    // (the machine was suspended, the device held a read) is not made up
+    // for: the next reading is readEvery after the late one.
+    void readingLoop()
+    {
+        const auto every = std::max(setup.readEvery, std::chrono::milliseconds(1));
+        const long readsPerService = std::max<long>(1, long(setup.serviceEvery / every));
+        long reads = 0;
+        Clock::time_point mark = Clock::now();
+        std::unique_lock lock(loopMutex);
+        while (!loopEnds) {
+            const bool woken = std::exchange(loopWoken, false);
+            if (!woken && Clock::now() < mark) {
+                loopWait.waitUntil(lock, mark);
+                continue;
+            }
+            lock.unlock();
+            if (woken)
+                QCoreApplication::sendPostedEvents();
+            const Clock::time_point now = Clock::now();
+            if (now >= mark) {
+                if (readsDue.load()) {
+                    readTick();
+                    if (++reads % readsPerService == 0)
+                        serviceTick();
+                }
+                mark += every;
+                if (mark <= now)
+                    mark = now + every;
+            }
+            lock.lock();
+        }
+    }
 
     // Runs one call of the device, watched for hanging.
     template<typename F>
@@ -293,7 +372,7 @@ struct OutputSession::Worker
         notice("Output", binding.inUse);
         if (setup.role == OutputRole::Monitor) {
             readTick();
-            readTimer->start(int(setup.readEvery.count()));
+            readsDue.store(true);
         }
         std::string status;
         {
@@ -315,10 +394,16 @@ struct OutputSession::Worker
     }
 
     SessionSetup setup;
-    QThread thread;
+    WorkerThread thread;
     QObject *context = nullptr;
-    QTimer *serviceTimer = nullptr;
-    QTimer *readTimer = nullptr;
+    QTimer *serviceTimer = nullptr; // the sequencer's
+
+    // The monitor's loop: woken by what is posted to it and by its end.
+    std::mutex loopMutex;
+    DeadlineWait loopWait;
+    bool loopEnds = false;
+    bool loopWoken = false;
+    std::atomic<bool> readsDue {false};
 
     // Every call of binding.backend holds deviceMutex: the worker's, and a
     // caller's direct write to a device that never blocks.
@@ -430,9 +515,9 @@ void OutputSession::close()
     auto finished = std::make_shared<std::promise<void>>();
     std::future<void> closing = finished->get_future();
     worker->post([worker, finished] {
-        worker->serviceTimer->stop();
-        if (worker->readTimer)
-            worker->readTimer->stop();
+        if (worker->serviceTimer)
+            worker->serviceTimer->stop();
+        worker->readsDue.store(false);
         worker->direct.store(false);
         worker->release();
         finished->set_value();
@@ -443,8 +528,7 @@ void OutputSession::close()
         worker->abandoned = true;
         return;
     }
-    worker->thread.quit();
-    worker->thread.wait();
+    worker->endThread();
     worker->binding.lock.reset(); // the last byte is out: another sequencer may have the device now
 }
 

@@ -35,8 +35,11 @@
 // session binds nothing and writes nothing.
 //
 // Needs Qt Core and an application object (QCoreApplication or more): the
-// worker runs an event loop, which the serial and network outputs use. The
-// session must outlive every thread that calls it.
+// sequencer's worker runs an event loop, which the serial and network
+// outputs use for their pacing and repeats; the monitor's sleeps to every
+// reading's mark and handles what is posted to it (binding, switching,
+// closing) as it wakes, so an idle monitor costs little more than the
+// reading itself. The session must outlive every thread that calls it.
 
 #include "outputbinding.h"
 

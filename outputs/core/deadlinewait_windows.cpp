@@ -1,22 +1,22 @@
-#include "stepwait.h"
+#include "deadlinewait.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
-namespace sequencer {
+namespace portio {
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #endif
 
-struct StepWait::Platform
+struct DeadlineWait::Platform
 {
     HANDLE timer = nullptr;
     HANDLE woken = nullptr; // auto-reset: a wake before the wait is kept
 };
 
-StepWait::StepWait()
+DeadlineWait::DeadlineWait()
     : m_platform(std::make_unique<Platform>())
 {
     // High resolution where Windows has it (10 1803 and later); elsewhere a
@@ -28,13 +28,13 @@ StepWait::StepWait()
     m_platform->woken = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
 }
 
-StepWait::~StepWait()
+DeadlineWait::~DeadlineWait()
 {
     ::CloseHandle(m_platform->timer);
     ::CloseHandle(m_platform->woken);
 }
 
-void StepWait::waitUntil(std::unique_lock<std::mutex> &lock, std::optional<Clock::time_point> deadline)
+void DeadlineWait::waitUntil(std::unique_lock<std::mutex> &lock, std::optional<Clock::time_point> deadline)
 {
     DWORD count = 1;
     HANDLE handles[2] = {m_platform->woken, m_platform->timer};
@@ -51,9 +51,9 @@ void StepWait::waitUntil(std::unique_lock<std::mutex> &lock, std::optional<Clock
     lock.lock();
 }
 
-void StepWait::wake()
+void DeadlineWait::wake()
 {
     ::SetEvent(m_platform->woken);
 }
 
-} // namespace sequencer
+} // namespace portio
