@@ -175,8 +175,11 @@ int main(int argc, char **argv)
     }
     const int universeNumber = 30000 + ::getpid() % 9000;
     const std::string universe = "sacn:" + std::to_string(universeNumber);
-    const pid_t follower =
-        startPlayer(player, followerRuntime, {"--follow", universe, "--output", "register:" + followed});
+    // Each player's page on an address of its own.
+    const std::string followerPage = "127.0.0.1:" + std::to_string(20000 + ::getpid() % 20000);
+    const std::string senderPage = "127.0.0.1:" + std::to_string(40001 + ::getpid() % 20000);
+    const pid_t follower = startPlayer(player, followerRuntime,
+                                       {"--follow", universe, "--output", "register:" + followed, "--listen", followerPage});
     std::this_thread::sleep_for(1s);
     bench::Observer observer({followed});
     PacketWatch packets(universeNumber);
@@ -186,8 +189,8 @@ int main(int argc, char **argv)
         return 1;
     }
     const pid_t sender = startPlayer(player, senderRuntime,
-                                     {"--output", universe + "@127.0.0.1", "--step-time", "50",
-                                      senderRuntime + "/bench.bw2"});
+                                     {"--output", universe + "@127.0.0.1", "--step-time", "50", "--listen",
+                                      senderPage, senderRuntime + "/bench.bw2"});
     std::this_thread::sleep_for(std::chrono::milliseconds(1000 + 50 * steps));
     packets.stop();
     observer.stop();

@@ -181,12 +181,14 @@ int main(int argc, char **argv)
         const std::string pattern = folder.path().toStdString() + "/bench.bw2";
         const std::string output = "register:" + playerRegister;
         const std::string stepTime = std::to_string(o.interval);
+        // A page address of its own: the default port may be taken on this machine.
+        const std::string listen = "127.0.0.1:" + std::to_string(20000 + ::getpid() % 20000);
         player = ::fork();
         if (player == 0) {
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             ::setenv("XDG_RUNTIME_DIR", folder.path().toUtf8().constData(), 1);
             ::execl(o.player.c_str(), o.player.c_str(), "--output", output.c_str(), "--step-time",
-                    stepTime.c_str(), pattern.c_str(), static_cast<char *>(nullptr));
+                    stepTime.c_str(), "--listen", listen.c_str(), pattern.c_str(), static_cast<char *>(nullptr));
             _exit(127);
         }
         std::this_thread::sleep_for(1s);
