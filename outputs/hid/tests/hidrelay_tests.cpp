@@ -124,6 +124,11 @@ TEST(HidRelay, OpenerFindsTheBoardOrSaysWhy)
             EXPECT_EQ(calls.board(c.expectSerial).relays, 1) << c.name;
         }
         port.reset();
+        // The device is the board however it was named: "hidrelay" and
+        // "hidrelay:ABCDE" take one lock.
+        std::string whyDevice;
+        const auto device = identifyHidRelayOutput(calls, hidSpec(c.serial), whyDevice);
+        EXPECT_EQ(device.value_or(""), c.expectSerial.empty() ? "" : "hidrelay:" + c.expectSerial) << c.name;
         EXPECT_EQ(calls.opened, 0) << c.name;
         for (const Board &b : calls.boards)
             EXPECT_TRUE(b.serial == c.expectSerial || b.reports.empty()) << c.name << ": wrote to " << b.serial;
