@@ -7,8 +7,15 @@ set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
-# pkg-config (hidapi) reads the target's .pc files only.
+# pkg-config (hidapi, libftdi1) reads the target's .pc files only: those
+# of the multiarch folder and a folder of others (tools/prepare.sh unpacks
+# libftdi1's there, kept in the cache for later runs of CMake).
+set(BLINKWERK_ARM64_PKG_CONFIG_PATH "$ENV{BLINKWERK_ARM64_PKG_CONFIG_PATH}"
+    CACHE PATH "A folder of further arm64 .pc files")
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
+if(BLINKWERK_ARM64_PKG_CONFIG_PATH)
+  set(ENV{PKG_CONFIG_LIBDIR} "${BLINKWERK_ARM64_PKG_CONFIG_PATH}:$ENV{PKG_CONFIG_LIBDIR}")
+endif()
 set(QT_HOST_PATH /usr CACHE PATH "")
 set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "")
 # Tests run under qemu-user (Debian's qemu-user-static); the target's

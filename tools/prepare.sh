@@ -44,11 +44,19 @@ as_root() {
 }
 
 # Prints those of the packages named that are not installed (dpkg-query
-# only: no lock is taken).
+# only: no lock is taken). A name without an architecture means the
+# machine's own (or all): another architecture's package of that name, which
+# may have replaced the machine's own, does not count.
 missing_packages() {
-    local pkg
+    local pkg status native
+    native=$(dpkg --print-architecture)
     for pkg in "$@"; do
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || printf '%s ' "$pkg"
+        status=$(dpkg-query -W -f='${Status} ${Architecture}\n' "$pkg" 2>/dev/null || true)
+        if [[ $pkg == *:* ]]; then
+            grep -q '^install ok installed ' <<<"$status" || printf '%s ' "$pkg"
+        else
+            grep -Eq "^install ok installed ($native|all)\$" <<<"$status" || printf '%s ' "$pkg"
+        fi
     done
 }
 
@@ -138,7 +146,35 @@ prepare_arm64() {
         as_root dpkg --add-architecture arm64
     fi
     install_missing g++-aarch64-linux-gnu qt6-base-dev-tools qt6-base-dev:arm64 qt6-serialport-dev:arm64 \
-                    qt6-websockets-dev:arm64 libhidapi-dev:arm64 libftdi1-dev:arm64 "$@"
+                    qt6-websockets-dev:arm64 libhidapi-dev:arm64 libftdi1-2:arm64 libusb-1.0-0-dev:arm64 "$@"
+    prepare_arm64_libftdi1
+}
+
+# libftdi1-dev is not co-installable: its arm64 package would remove the
+# host's, and the host's build would then leave FTDI boards out. Its arm64
+# files are unpacked into the cache instead, with a libftdi1.pc of their own
+# and the library from libftdi1-2:arm64; cmake/aarch64-linux-gnu.cmake reads
+# BLINKWERK_ARM64_PKG_CONFIG_PATH. Unpacked again when libftdi1-2 changes.
+prepare_arm64_libftdi1() {
+    local dir=${XDG_CACHE_HOME:-$HOME/.cache}/blinkwerk/arm64-libftdi1 version download
+    version=$(dpkg-query -W -f='${Version}' libftdi1-2:arm64)
+    if [ "$(cat "$dir/version" 2>/dev/null)" != "$version" ]; then
+        echo "Unpacking libftdi1-dev:arm64 $version into $dir"
+        download=$(mktemp -d)
+        (cd "$download" && apt_download "libftdi1-dev:arm64=$version") ||
+            { rm -rf "$download"; echo "Could not fetch libftdi1-dev:arm64 $version (the network is needed once)." >&2; exit 1; }
+        rm -rf "$dir"
+        mkdir -p "$dir"
+        dpkg-deb -x "$download"/libftdi1-dev_*_arm64.deb "$dir/root"
+        rm -rf "$download"
+        mkdir -p "$dir/pkgconfig"
+        sed -e "s|^libdir=.*|libdir=$dir/root/usr/lib/aarch64-linux-gnu|" \
+            -e "s|^includedir=/usr|includedir=$dir/root/usr|" \
+            "$dir/root/usr/lib/aarch64-linux-gnu/pkgconfig/libftdi1.pc" >"$dir/pkgconfig/libftdi1.pc"
+        ln -sfn /usr/lib/aarch64-linux-gnu/libftdi1.so.2 "$dir/root/usr/lib/aarch64-linux-gnu/libftdi1.so"
+        echo "$version" >"$dir/version"
+    fi
+    export BLINKWERK_ARM64_PKG_CONFIG_PATH=$dir/pkgconfig
 }
 
 # Readies tools/kernel-vm's cache for the tests in the kernel VM: the
