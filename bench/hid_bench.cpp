@@ -25,6 +25,7 @@
 #include "portio.h"
 #include "precisetimers.h"
 #include "programm.h"
+#include "responsesampler.h"
 #include "stats.h"
 
 #include <QApplication>
@@ -167,16 +168,7 @@ void windowRun(const std::string &what, OutputSession &session, int steps)
         QApplication::processEvents();
         for (int step = 0; step < 20; ++step)
             window.checkArray(1 + step % 8)[std::size_t(step)]->click();
-        std::atomic<bool> sampling {true};
-        std::thread sampler([&] {
-            while (sampling.load()) {
-                const long long posted = bench::nowNs();
-                QMetaObject::invokeMethod(
-                    &window, [&responses, posted] { responses.push_back(double(bench::nowNs() - posted) / 1e6); },
-                    Qt::QueuedConnection);
-                std::this_thread::sleep_for(20ms);
-            }
-        });
+        bench::ResponseSampler sampler(&window);
         // A second of steps before the count starts: the first paints of a
         // window in this machine take long.
         window.Command1->click();
@@ -190,9 +182,9 @@ void windowRun(const std::string &what, OutputSession &session, int steps)
         QApplication::exec();
         port.record(false);
         window.Command2->click();
-        sampling = false;
-        sampler.join();
+        sampler.stop();
         QApplication::processEvents();
+        responses = sampler.samples();
         times = port.times();
         window.close();
     }

@@ -26,6 +26,7 @@
 
 #include "recorderport.h"
 #include "observer.h"
+#include "responsesampler.h"
 #include "stats.h"
 
 #include "buttoncheckbox.h"
@@ -206,17 +207,7 @@ int main(int argc, char **argv)
     }
 
     // The window's response, sampled every 20 ms from a thread of its own.
-    std::vector<double> responses;
-    std::atomic<bool> sampling {true};
-    std::thread sampler([&] {
-        while (sampling.load()) {
-            const long long posted = bench::nowNs();
-            QMetaObject::invokeMethod(
-                &window, [&responses, posted] { responses.push_back(double(bench::nowNs() - posted) / 1e6); },
-                Qt::QueuedConnection);
-            std::this_thread::sleep_for(20ms);
-        }
-    });
+    bench::ResponseSampler sampler(&window);
 
     std::vector<std::string> watched {registerPath};
     if (player > 0)
@@ -238,9 +229,9 @@ int main(int argc, char **argv)
     std::this_thread::sleep_for(20ms);
     observer.stop();
     window.Command2->click();
-    sampling = false;
-    sampler.join();
+    sampler.stop();
     QApplication::processEvents();
+    const std::vector<double> &responses = sampler.samples();
     for (pid_t s : spinners)
         bench::stopChild(s);
     long playerPeakKb = -1;

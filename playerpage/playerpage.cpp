@@ -6,6 +6,7 @@
 #include "follower.h"
 #include "httpserver.h"
 #include "loginthrottle.h"
+#include "outputname.h"
 #include "pageaccess.h"
 #include "player.h"
 #include "statejson.h"
@@ -62,12 +63,6 @@ std::string clientKey(const QHostAddress &peer)
         return QHostAddress(v4).toString().toStdString();
     const Q_IPV6ADDR v6 = peer.toIPv6Address();
     return QByteArray(reinterpret_cast<const char *>(v6.c), 8).toHex().toStdString() + "::/64";
-}
-
-bool hasControlCharacter(const std::string &text)
-{
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
 bool isJsonType(const std::optional<std::string> &type)
@@ -309,7 +304,7 @@ Reply PlayerPage::run(const Command &command)
         break;
     }
     case Command::Kind::Save: {
-        if (hasControlCharacter(command.text))
+        if (!portio::spectext::withoutControlCharacters(command.text))
             return errorReply(400, "Der Name darf keine Steuerzeichen enthalten. Es wurde nichts gespeichert.");
         // The name rules and the length of a file name are the caller's
         // fault (400); anything else the folder's (500). The player's own

@@ -5,16 +5,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace testsupport {
@@ -33,6 +37,23 @@ inline std::string readFile(const fs::path &path)
 inline void writeFile(const fs::path &path, const std::string &content)
 {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+// Waits (bounded) until the register file has held every byte of wanted at
+// least once, counting those already seen; whether it did.
+inline bool heldEveryByte(const fs::path &file, const std::set<int> &wanted,
+                          std::chrono::seconds timeout = std::chrono::seconds(20), std::set<int> seen = {})
+{
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < until) {
+        const std::string byte = readFile(file);
+        if (byte.size() == 1)
+            seen.insert(static_cast<unsigned char>(byte[0]));
+        if (std::includes(seen.begin(), seen.end(), wanted.begin(), wanted.end()))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
 }
 
 // A fresh folder of this test, removed by the destructor. mode 0700 makes

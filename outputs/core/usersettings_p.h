@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace portio::usersettings {
 
@@ -25,6 +26,11 @@ struct FileContent
     std::string bytes; // Read: the whole file
     std::string where; // Refused: the path refused (the file or a folder)
     std::string why;   // Refused: why, one phrase
+
+    static FileContent refused(std::string where, std::string why)
+    {
+        return {State::Refused, {}, std::move(where), std::move(why)};
+    }
 };
 
 // Reads the settings file in folder, or says why not.

@@ -177,15 +177,6 @@ Descriptor openFile(int folder, struct stat &status, bool &missing, std::string 
     return file;
 }
 
-FileContent refused(std::string where, std::string why)
-{
-    FileContent content;
-    content.state = FileContent::State::Refused;
-    content.where = std::move(where);
-    content.why = std::move(why);
-    return content;
-}
-
 // The settings file in the open folder at folderPath; mode: its permissions.
 FileContent readIn(int folder, const std::string &folderPath, mode_t &mode)
 {
@@ -195,7 +186,7 @@ FileContent readIn(int folder, const std::string &folderPath, mode_t &mode)
     std::string why;
     const Descriptor file = openFile(folder, status, missing, why);
     if (!file.valid())
-        return missing ? FileContent() : refused(path, why);
+        return missing ? FileContent() : FileContent::refused(path, why);
     mode = status.st_mode & 07777;
     FileContent content;
     char buffer[8192];
@@ -204,12 +195,12 @@ FileContent readIn(int folder, const std::string &folderPath, mode_t &mode)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return refused(path, std::strerror(errno));
+            return FileContent::refused(path, std::strerror(errno));
         if (got == 0)
             break;
         content.bytes.append(buffer, std::size_t(got));
         if (content.bytes.size() > MaxSettingsSize)
-            return refused(path, "larger than " + std::to_string(MaxSettingsSize) + " bytes");
+            return FileContent::refused(path, "larger than " + std::to_string(MaxSettingsSize) + " bytes");
     }
     content.state = FileContent::State::Read;
     return content;
@@ -325,11 +316,11 @@ FileContent readSettingsFile(const std::string &folder)
     std::string why;
     const Descriptor base = openFolder(AT_FDCWD, folder.c_str(), missing, why);
     if (!base.valid())
-        return missing ? FileContent() : refused(folder, why);
+        return missing ? FileContent() : FileContent::refused(folder, why);
     const std::string ownPath = joined(folder, FolderName);
     const Descriptor own = openFolder(base.get(), FolderName, missing, why);
     if (!own.valid())
-        return missing ? FileContent() : refused(ownPath, why);
+        return missing ? FileContent() : FileContent::refused(ownPath, why);
     mode_t mode = 0;
     return readIn(own.get(), ownPath, mode);
 }

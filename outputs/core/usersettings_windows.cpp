@@ -101,15 +101,6 @@ std::string folderReason(const std::string &path, bool &missing)
     return attributes & FILE_ATTRIBUTE_DIRECTORY ? std::string() : "not a folder";
 }
 
-FileContent refused(std::string where, std::string why)
-{
-    FileContent content;
-    content.state = FileContent::State::Refused;
-    content.where = std::move(where);
-    content.why = std::move(why);
-    return content;
-}
-
 // The settings file in the folder at folderPath, which is a folder.
 FileContent readIn(const std::string &folderPath)
 {
@@ -117,12 +108,12 @@ FileContent readIn(const std::string &folderPath)
     const DWORD attributes = ::GetFileAttributesW(wide(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
-        return isMissing(error) ? FileContent() : refused(path, systemMessage(error));
+        return isMissing(error) ? FileContent() : FileContent::refused(path, systemMessage(error));
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return refused(path, LinkReason);
+        return FileContent::refused(path, LinkReason);
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        return refused(path, "not a regular file");
+        return FileContent::refused(path, "not a regular file");
     // FILE_FLAG_OPEN_REPARSE_POINT: a link put there meanwhile is opened as
     // itself and refused below.
     constexpr DWORD Sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -130,32 +121,32 @@ FileContent readIn(const std::string &folderPath)
                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) {
         const DWORD error = ::GetLastError();
-        return isMissing(error) ? FileContent() : refused(path, systemMessage(error));
+        return isMissing(error) ? FileContent() : FileContent::refused(path, systemMessage(error));
     }
     BY_HANDLE_FILE_INFORMATION information {};
     if (!::GetFileInformationByHandle(file.get(), &information))
-        return refused(path, systemMessage(::GetLastError()));
+        return FileContent::refused(path, systemMessage(::GetLastError()));
     if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return refused(path, LinkReason);
+        return FileContent::refused(path, LinkReason);
     if (::GetFileType(file.get()) != FILE_TYPE_DISK || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return refused(path, "not a regular file");
+        return FileContent::refused(path, "not a regular file");
     if (information.nNumberOfLinks != 1)
-        return refused(path, "has " + std::to_string(information.nNumberOfLinks)
+        return FileContent::refused(path, "has " + std::to_string(information.nNumberOfLinks)
                                  + " hard links, only a file with one is read");
     const std::string tooLarge = "larger than " + std::to_string(MaxSettingsSize) + " bytes";
     if (information.nFileSizeHigh != 0 || information.nFileSizeLow > MaxSettingsSize)
-        return refused(path, tooLarge);
+        return FileContent::refused(path, tooLarge);
     FileContent content;
     char buffer[8192];
     for (;;) {
         DWORD got = 0;
         if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr))
-            return refused(path, systemMessage(::GetLastError()));
+            return FileContent::refused(path, systemMessage(::GetLastError()));
         if (got == 0)
             break;
         content.bytes.append(buffer, got);
         if (content.bytes.size() > MaxSettingsSize)
-            return refused(path, tooLarge);
+            return FileContent::refused(path, tooLarge);
     }
     content.state = FileContent::State::Read;
     return content;
@@ -201,11 +192,11 @@ FileContent readSettingsFile(const std::string &folder)
     bool missing = false;
     std::string why = folderReason(folder, missing);
     if (!why.empty())
-        return missing ? FileContent() : refused(folder, why);
+        return missing ? FileContent() : FileContent::refused(folder, why);
     const std::string ownPath = joined(folder, FolderName);
     why = folderReason(ownPath, missing);
     if (!why.empty())
-        return missing ? FileContent() : refused(ownPath, why);
+        return missing ? FileContent() : FileContent::refused(ownPath, why);
     return readIn(ownPath);
 }
 

@@ -20,23 +20,6 @@ namespace {
 
 using Process = ProgramProcess;
 
-// Waits (bounded) until the register file held every byte of wanted at
-// least once; whether it did.
-bool watch(const fs::path &file, const std::set<int> &wanted, std::chrono::seconds timeout = 20s)
-{
-    std::set<int> seen;
-    const auto until = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < until) {
-        const std::string byte = readFile(file);
-        if (byte.size() == 1)
-            seen.insert(static_cast<unsigned char>(byte[0]));
-        if (std::includes(seen.begin(), seen.end(), wanted.begin(), wanted.end()))
-            return true;
-        std::this_thread::sleep_for(2ms);
-    }
-    return false;
-}
-
 // Channel k + 1 on in step k + 1 (and step k + 9): a running light.
 void writeRunningLight(const fs::path &file)
 {
@@ -57,7 +40,7 @@ TEST(PlayerProgram, playsWithoutADisplayAndEndsAtZeroOnASignal)
     for (const int signal : {SIGTERM, SIGINT}) {
         Process player(PLAYER_PROGRAM, {"--output", "register:" + (dir / "reg").string(), (dir / "lauf.bw2").string()},
                        {"DISPLAY=", "WAYLAND_DISPLAY="});
-        EXPECT_TRUE(watch(dir / "reg", RunningLight)) << player.err();
+        EXPECT_TRUE(heldEveryByte(dir / "reg", RunningLight)) << player.err();
         EXPECT_EQ(player.end(signal), 0) << player.err();
         EXPECT_EQ(readFile(dir / "reg"), std::string(1, '\0')) << "the lamps are off after the end";
         EXPECT_NE(player.err().find("Player: playing lauf.bw2"), std::string::npos) << player.err();
@@ -71,7 +54,7 @@ TEST(PlayerProgram, oneSequencerPerDeviceAgainstBlinkwerkBothWays)
     const std::string reg = "register:" + (dir / "reg").string();
     {
         Process player(PLAYER_PROGRAM, {"--output", reg, (dir / "lauf.bw2").string()});
-        ASSERT_TRUE(watch(dir / "reg", {2})) << player.err();
+        ASSERT_TRUE(heldEveryByte(dir / "reg", {2})) << player.err();
         Process blinkwerk(BLINKWERK_PROGRAM, {"--output", reg});
         // Its box waits for a click; the line on standard error says it all.
         const auto until = std::chrono::steady_clock::now() + 20s;
@@ -102,10 +85,10 @@ TEST(PlayerProgram, aFollowerDrivesItsOutputFromAnotherPlayersUniverse)
                                       "--listen", "127.0.0.1:18471"});
     Process sender(PLAYER_PROGRAM, {"--output", "sacn:7/3@127.0.0.1", "--listen", "127.0.0.1:18472",
                                     (dir / "lauf.bw2").string()});
-    EXPECT_TRUE(watch(dir / "node", RunningLight)) << follower.err() << sender.err();
+    EXPECT_TRUE(heldEveryByte(dir / "node", RunningLight)) << follower.err() << sender.err();
     EXPECT_EQ(sender.end(SIGTERM), 0) << sender.err();
     // The sender ends its stream: the follower's lamps go dark.
-    EXPECT_TRUE(watch(dir / "node", {0}, 10s)) << follower.err();
+    EXPECT_TRUE(heldEveryByte(dir / "node", {0}, 10s)) << follower.err();
     EXPECT_EQ(follower.end(SIGTERM), 0) << follower.err();
     EXPECT_EQ(readFile(dir / "node"), std::string(1, '\0'));
 }

@@ -16,6 +16,7 @@
 #include <set>
 
 using namespace pagetest;
+using testsupport::heldEveryByte;
 using testsupport::readFile;
 using testsupport::ScratchDir;
 using testsupport::writeFile;
@@ -87,21 +88,6 @@ int cell(const QJsonObject &state, int channel, int step)
 bool lists(const QJsonObject &state, const char *name)
 {
     return state["patterns"].toArray().contains(QString::fromLatin1(name));
-}
-
-// Waits (bounded) until the register held every byte of wanted at least once.
-bool watch(const fs::path &file, const std::set<int> &wanted, std::set<int> seen = {})
-{
-    const auto until = std::chrono::steady_clock::now() + 20s;
-    while (std::chrono::steady_clock::now() < until) {
-        const std::string byte = readFile(file);
-        if (byte.size() == 1)
-            seen.insert(static_cast<unsigned char>(byte[0]));
-        if (std::includes(seen.begin(), seen.end(), wanted.begin(), wanted.end()))
-            return true;
-        std::this_thread::sleep_for(2ms);
-    }
-    return false;
 }
 
 // A POST whose head announces 50 MB and whose body follows as fast as the
@@ -211,7 +197,7 @@ TEST(PlayerPage, answersEachRequestAndTheStateShowsIt)
         c.check(answer);
     }
     // Started again, it plays the loaded pattern on the output.
-    EXPECT_TRUE(watch(box.dir / "reg", RunningLight)) << box.player->err();
+    EXPECT_TRUE(heldEveryByte(box.dir / "reg", RunningLight)) << box.player->err();
 
     // The WebSocket greets with the whole state.
     const Answer socket = openSocket(port, "Origin: http://127.0.0.1:" + std::to_string(port) + "\r\n");
@@ -443,7 +429,7 @@ TEST(PlayerPage, aFloodOrAHugeBodyNeitherStopsTheStepsNorGrowsMemory)
     ::close(slow);
 
     look();
-    EXPECT_TRUE(watch(box.dir / "reg", RunningLight, seen)) << "the steps went on";
+    EXPECT_TRUE(heldEveryByte(box.dir / "reg", RunningLight, 20s, seen)) << "the steps went on";
     int status = 0;
     for (int tries = 0; tries < 200 && status != 200; ++tries) {
         status = ask(p, request(p, "GET", "/api/state")).status;
