@@ -40,6 +40,17 @@ FileContent readSettingsFile(const std::string &folder);
 // missing); nothing, with why, to leave it as it is.
 using Change = std::function<std::optional<std::string>(const std::string &present, std::string &why)>;
 
+// What change makes of the present file: nothing, with why, when the file
+// was refused or the change leaves it as it is.
+inline std::optional<std::string> changed(const FileContent &present, const Change &change, std::string &why)
+{
+    if (present.state == FileContent::State::Refused) {
+        why = present.why;
+        return std::nullopt;
+    }
+    return change(present.bytes, why);
+}
+
 // Replaces the settings file in folder by what change makes of it, creating
 // the folders that are missing. The file must be missing or pass the checks
 // of reading; it is read and replaced while no other program of the user's

@@ -244,11 +244,7 @@ bool replaceIn(int folder, std::string folderPath, const Change &change, std::st
     }
     mode_t mode = 0600;
     const FileContent present = readIn(folder, folderPath, mode);
-    if (present.state == FileContent::State::Refused) {
-        why = present.why;
-        return false;
-    }
-    const std::optional<std::string> next = change(present.bytes, why);
+    const std::optional<std::string> next = changed(present, change, why);
     if (!next)
         return false;
     // A new file beside it, renamed over it: a reader finds the old file or

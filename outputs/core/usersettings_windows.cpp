@@ -222,11 +222,7 @@ bool replaceSettingsFile(const std::string &folder, const Change &change, std::s
         return false;
     }
     const FileContent present = readIn(ownPath);
-    if (present.state == FileContent::State::Refused) {
-        why = present.why;
-        return false;
-    }
-    const std::optional<std::string> next = change(present.bytes, why);
+    const std::optional<std::string> next = changed(present, change, why);
     if (!next)
         return false;
     // A new file beside it, moved over it: a reader finds the old file or
